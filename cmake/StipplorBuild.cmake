@@ -1,0 +1,28 @@
+# Compiler settings shared by every target.
+# -ffp-contract=off: several results are defined bit-exactly over doubles; a fused
+# multiply-add would change their last bit.
+add_compile_options(-Wall -Wextra -Wpedantic -ffp-contract=off)
+if(STIPPLOR_WERROR)
+    add_compile_options(-Werror)
+endif()
+if(STIPPLOR_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Where the sample photographs live: beside the repository, unless told otherwise.
+set(STIPPLOR_SAMPLES_DIR "${CMAKE_SOURCE_DIR}/../shared/samples" CACHE PATH "Sample pictures")
+
+include(GoogleTest)
+
+# stipplor_add_test(<name> SOURCES ... LIBS ...): one GoogleTest executable, each test case
+# registered with CTest.
+function(stipplor_add_test name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+    target_compile_definitions(${name} PRIVATE STIPPLOR_SAMPLES_DIR="${STIPPLOR_SAMPLES_DIR}"
+                                               STIPPLOR_TEST_DATA_DIR="${CMAKE_SOURCE_DIR}/tests/data")
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 600)
+endfunction()

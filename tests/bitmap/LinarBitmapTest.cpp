@@ -1,0 +1,306 @@
+#include "bitmap/LinarBitmap.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace stipplor;
+
+namespace {
+
+template <class F> std::string MessageOf(F&& f) {
+    try {
+        f();
+    } catch (const Exception& e) {
+        return e.Message();
+    }
+    return "(no exception)";
+}
+
+// An 8-bit bitmap whose pixel (x, y) holds x + 10 * y: a wrong row or column shows at once.
+std::unique_ptr<TLinearBitmap> Coordinates(int32_t w, int32_t h) {
+    auto b = TLinearBitmap::Create(w, h, PixelFormat8);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x)
+            b->RowPointer(y)[x] = static_cast<uint8_t>(x + 10 * y);
+    b->SetPalette(GrayPalette.data());
+    return b;
+}
+
+} // namespace
+
+TEST(LinearBitmap, AllocateChecksFormatSizeAndLimits) {
+    TLinearBitmap b;
+    EXPECT_EQ(MessageOf([&] { b.Allocate(1, 1, 4); }), "Unsupported pixel format");
+    EXPECT_EQ(MessageOf([&] { b.Allocate(0, 5, PixelFormat8); }), "Invalid bitmap size");
+    EXPECT_EQ(MessageOf([&] { b.Allocate(5, -1, PixelFormat8); }), "Invalid bitmap size");
+    // 46,341 squared bytes: refused before any allocation is tried.
+    EXPECT_EQ(MessageOf([&] { b.Allocate(46341, 46341, PixelFormat8); }), "Out of memory");
+    EXPECT_FALSE(b.Allocated());
+    EXPECT_EQ(b.PixelFormat(), PixelFormatNone);
+
+    EXPECT_EQ(MessageOf([&] { b.Allocate(4, 2, PixelFormat24, 11); }), "Invalid bitmap size");
+    EXPECT_FALSE(b.Allocated()) << "a failed Allocate leaves the bitmap empty";
+
+    b.Allocate(1, 1, PixelFormat24);
+    EXPECT_EQ(b.BytesPerLine(), 3);
+    EXPECT_EQ(b.Size(), 3);
+    EXPECT_EQ(b.PixelSize(), 3);
+    EXPECT_EQ(b.Palette(), nullptr);
+
+    // Padded rows whose block would pass the limit are refused too.
+    EXPECT_EQ(MessageOf([&] { b.Allocate(2, 1073741823, PixelFormat8, 3); }), "Out of memory");
+}
+
+TEST(LinearBitmap, AllocateWithSameGeometryKeepsPixelsAndPalette) {
+    auto b = Coordinates(4, 3);
+    uint8_t* pixels = b->Pixels();
+    b->Palette()[5] = 77;
+    b->Allocate(4, 3, PixelFormat8, 0);
+    EXPECT_EQ(b->Pixels(), pixels);
+    EXPECT_EQ(b->RowPointer(2)[3], 23);
+    EXPECT_EQ(b->Palette()[5], 77);
+}
+
+TEST(LinearBitmap, PaddedRowsAndPackRows) {
+    TLinearBitmap b;
+    b.Allocate(3, 2, PixelFormat24, 3 * 3 + 1);
+    EXPECT_EQ(b.BytesPerLine(), 10);
+    EXPECT_EQ(b.Size(), 20);
+    for (int y = 0; y < 2; ++y)
+        for (int i = 0; i < 9; ++i)
+            b.RowPointer(y)[i] = static_cast<uint8_t>(y * 100 + i);
+    b.PackRows();
+    EXPECT_EQ(b.BytesPerLine(), 9);
+    EXPECT_EQ(b.Size(), 18);
+    EXPECT_EQ(b.RowPointer(1)[0], 100);
+    EXPECT_EQ(b.RowPointer(1)[8], 108);
+}
+
+TEST(LinearBitmap, ConversionsFrom24Bits) {
+    TLinearBitmap b;
+    b.Allocate(2, 1, PixelFormat24);
+    const uint8_t pixels[] = {255, 255, 255, 64, 32, 0}; // white; (B 64, G 32, R 0)
+    std::memcpy(b.Pixels(), pixels, 6);
+    b.ConvertTo(PixelFormat8);
+    EXPECT_EQ(b.PixelFormat(), PixelFormat8);
+    EXPECT_EQ(b.Pixels()[0], 255);
+    EXPECT_EQ(b.Pixels()[1], 5);
+    const uint8_t* p = b.Palette();
+    EXPECT_EQ(p[3 * 255 + 0], 255);
+    EXPECT_EQ(p[3 * 255 + 1], 255);
+    EXPECT_EQ(p[3 * 255 + 2], 255);
+    // Red and green levels 0, 36, 73, 109, 146, 182, 219, 255; blue 0, 85, 170, 255.
+    const int levels[] = {0, 36, 73, 109, 146, 182, 219, 255};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(p[3 * (i << 5) + 2], levels[i]);
+        EXPECT_EQ(p[3 * (i << 2) + 1], levels[i]);
+    }
+    EXPECT_EQ(p[3 * 2 + 0], 170);
+}
+
+TEST(LinearBitmap, ConversionsOf16BitsAndTo32Bits) {
+    TLinearBitmap b;
+    b.Allocate(2, 1, PixelFormat16);
+    const uint8_t samples[] = {0x34, 0x12, 0xFF, 0xAB};
+    std::memcpy(b.Pixels(), samples, 4);
+    EXPECT_EQ(b.GrayAt(0, 0), 0x1234);
+    EXPECT_TRUE(b.IsGray());
+    b.ConvertTo(PixelFormat32);
+    ASSERT_EQ(b.PixelFormat(), PixelFormat32);
+    const uint8_t expected[] = {0x12, 0x12, 0x12, 0, 0xAB, 0xAB, 0xAB, 0};
+    EXPECT_EQ(std::memcmp(b.Pixels(), expected, 8), 0);
+    EXPECT_FALSE(b.IsGray());
+    EXPECT_EQ(MessageOf([&] { b.GrayAt(0, 0); }), "Unsupported pixel format");
+    EXPECT_EQ(MessageOf([&] { b.ConvertTo(PixelFormat16); }), "Unsupported pixel format");
+
+    b.ConvertTo(PixelFormat24);
+    EXPECT_EQ(b.BytesPerLine(), 6);
+    EXPECT_EQ(b.Pixels()[3], 0xAB);
+
+    TLinearBitmap grey;
+    grey.Allocate(1, 1, PixelFormat16);
+    grey.Pixels()[1] = 200;
+    grey.ConvertTo(PixelFormat8);
+    EXPECT_EQ(grey.Pixels()[0], 200);
+    EXPECT_TRUE(grey.IsGray()) << "16 to 8 bits takes the grey palette";
+}
+
+TEST(LinearBitmap, PaletteConversionReadsPaddedRows) {
+    TLinearBitmap b;
+    b.Allocate(2, 2, PixelFormat8, 4);
+    b.SetPalette(GrayPalette.data());
+    b.RowPointer(0)[0] = 1;
+    b.RowPointer(0)[1] = 2;
+    b.RowPointer(1)[0] = 3;
+    b.RowPointer(1)[1] = 4;
+    b.ConvertTo(PixelFormat24);
+    const uint8_t expected[] = {1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4};
+    EXPECT_EQ(std::memcmp(b.Pixels(), expected, 12), 0);
+    EXPECT_EQ(b.Palette(), nullptr);
+}
+
+TEST(LinearBitmap, GrayAtClampsAndWeightsChannels) {
+    TLinearBitmap b;
+    b.Allocate(2, 2, PixelFormat24);
+    b.Fill(0);
+    b.PixelPointer(0, 1)[2] = 255; // pure red at (0, 1)
+    EXPECT_EQ(b.GrayAt(-5, b.Height() + 3), 85);
+    b.PixelPointer(1, 0)[0] = 255;
+    b.PixelPointer(1, 0)[1] = 255;
+    b.PixelPointer(1, 0)[2] = 255;
+    EXPECT_EQ(b.GrayAt(9, -1), 255);
+}
+
+TEST(LinearBitmap, IsGrayFollowsThePalette) {
+    auto b = Coordinates(2, 2);
+    EXPECT_TRUE(b->IsGray());
+    for (int i = 0; i < 256; ++i)
+        b->Palette()[3 * i] = b->Palette()[3 * i + 1] = b->Palette()[3 * i + 2] =
+            static_cast<uint8_t>(255 - i);
+    EXPECT_FALSE(b->IsGray());
+    TLinearBitmap empty;
+    EXPECT_FALSE(empty.IsGray());
+}
+
+TEST(LinearBitmap, PasteImageClipsOnEverySide) {
+    auto source = Coordinates(4, 3);
+    TLinearBitmap dest;
+    dest.Allocate(5, 5, PixelFormat8);
+    dest.Fill(0xEE);
+
+    dest.PasteImage(*source, -2, 0);
+    EXPECT_EQ(dest.RowPointer(0)[0], 2) << "X = -2 starts at the source's third column";
+    EXPECT_EQ(dest.RowPointer(2)[1], 23);
+    EXPECT_EQ(dest.RowPointer(0)[2], 0xEE);
+    EXPECT_EQ(dest.RowPointer(3)[0], 0xEE);
+
+    dest.Fill(0xEE);
+    dest.PasteImage(*source, 3, 4);
+    EXPECT_EQ(dest.RowPointer(4)[3], 0);
+    EXPECT_EQ(dest.RowPointer(4)[4], 1);
+    EXPECT_EQ(dest.RowPointer(3)[4], 0xEE);
+
+    dest.Fill(0xEE);
+    dest.PasteImage(*source, 1, 1, 2, 1);
+    EXPECT_EQ(dest.RowPointer(1)[1], 0);
+    EXPECT_EQ(dest.RowPointer(1)[2], 1);
+    EXPECT_EQ(dest.RowPointer(1)[3], 0xEE);
+    EXPECT_EQ(dest.RowPointer(2)[1], 0xEE);
+
+    dest.Fill(0xEE);
+    dest.PasteImage(*source, 5, 0);
+    dest.PasteImage(*source, -4, 0);
+    dest.PasteImage(*source, 0, -3);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 5; ++x)
+            ASSERT_EQ(dest.RowPointer(y)[x], 0xEE) << "nothing lies in an empty intersection";
+
+    TLinearBitmap other;
+    other.Allocate(1, 1, PixelFormat24);
+    EXPECT_EQ(MessageOf([&] { dest.PasteImage(other, 0, 0); }), "Unsupported pixel format");
+}
+
+TEST(LinearBitmap, TakeOverMovesTheBlockOfAPlainBitmap) {
+    auto source = Coordinates(3, 2);
+    uint8_t* pixels = source->Pixels();
+    TLinearBitmap dest;
+    dest.Allocate(7, 7, PixelFormat24);
+    dest.TakeOver(*source);
+    EXPECT_EQ(dest.Pixels(), pixels) << "no copy for a plain bitmap";
+    EXPECT_EQ(dest.Width(), 3);
+    EXPECT_EQ(dest.PixelFormat(), PixelFormat8);
+    EXPECT_TRUE(dest.IsGray());
+    EXPECT_FALSE(source->Allocated());
+    EXPECT_EQ(source->Pixels(), nullptr);
+    EXPECT_EQ(source->Palette(), nullptr);
+    dest.TakeOver(dest);
+    EXPECT_EQ(dest.RowPointer(1)[2], 12) << "taking over oneself changes nothing";
+}
+
+namespace {
+
+// A descendant that keeps its own notion of rows: TakeOver must copy through Assign.
+class TCountingBitmap : public TLinearBitmap {
+public:
+    const char* ClassName() const noexcept override { return "TCountingBitmap"; }
+    uint8_t* RowPointer(int32_t Y) override {
+        ++rowRequests;
+        return TLinearBitmap::RowPointer(Y);
+    }
+    int rowRequests = 0;
+};
+
+class TStranger : public TAssignObject {
+public:
+    const char* ClassName() const noexcept override { return "TStranger"; }
+};
+
+} // namespace
+
+TEST(LinearBitmap, TakeOverOfADescendantCopiesAndReleasesIt) {
+    TCountingBitmap source;
+    source.Allocate(3, 4, PixelFormat8);
+    for (int y = 0; y < 4; ++y)
+        std::memset(source.RowPointer(y), y + 1, 3);
+    source.rowRequests = 0;
+    TLinearBitmap dest;
+    dest.TakeOver(source);
+    EXPECT_EQ(source.rowRequests, 4) << "rows are fetched through the virtual RowPointer";
+    EXPECT_FALSE(source.Allocated());
+    EXPECT_EQ(dest.RowPointer(3)[2], 4);
+}
+
+TEST(LinearBitmap, AssignCopiesRowsPaletteAndEmptiness) {
+    auto source = Coordinates(5, 4);
+    source->Palette()[0] = 9;
+    TLinearBitmap dest;
+    dest.Assign(*source);
+    EXPECT_EQ(dest.Width(), 5);
+    EXPECT_NE(dest.Pixels(), source->Pixels());
+    EXPECT_EQ(dest.RowPointer(3)[4], 34);
+    EXPECT_EQ(dest.Palette()[0], 9);
+
+    TLinearBitmap empty;
+    dest.Assign(empty);
+    EXPECT_FALSE(dest.Allocated());
+
+    // A padded destination of the same geometry copies only the content of each row.
+    TLinearBitmap padded;
+    padded.Allocate(5, 4, PixelFormat8, 8);
+    padded.Assign(*source);
+    EXPECT_EQ(padded.BytesPerLine(), 8);
+    EXPECT_EQ(padded.RowPointer(2)[4], 24);
+}
+
+TEST(LinearBitmap, AssignBetweenStrangersIsRefusedNotEndless) {
+    TStranger a, b;
+    EXPECT_EQ(MessageOf([&] { a.Assign(b); }), "Cannot assign TStranger to TStranger");
+    TLinearBitmap bitmap;
+    EXPECT_EQ(MessageOf([&] { bitmap.Assign(a); }), "Cannot assign TStranger to TLinearBitmap");
+    EXPECT_EQ(MessageOf([&] { bitmap.AssignTo(a); }), "Cannot assign TLinearBitmap to TStranger");
+    // The guard is released after a refusal: a proper assignment still works.
+    auto source = Coordinates(2, 2);
+    EXPECT_EQ(MessageOf([&] { a.Assign(*source); }), "Cannot assign TLinearBitmap to TStranger");
+    bitmap.Assign(*source);
+    EXPECT_EQ(bitmap.RowPointer(1)[1], 11);
+}
+
+TEST(LinearBitmap, FileExtension) {
+    EXPECT_EQ(FileExtension("plane.tif"), "TIF");
+    EXPECT_EQ(FileExtension("C:\\out\\Plane[K].TiFf"), "TIFF");
+    EXPECT_EQ(FileExtension("noextension"), "");
+    EXPECT_EQ(FileExtension("dir.v2\\name"), "");
+    EXPECT_EQ(FileExtension("C:name.x:y"), "");
+    EXPECT_EQ(FileExtension("/tmp/dir.v2/name"), "");
+    EXPECT_EQ(FileExtension("ends.with.dot."), "");
+}
+
+TEST(LinearBitmap, BlendColors) {
+    // Weight 255 of 255 gives A; 0 gives B; halves round to even per channel.
+    EXPECT_EQ(BlendColors(0x00FF8040, 0x00000000, 255, 255), 0x00FF8040u);
+    EXPECT_EQ(BlendColors(0xFF123456, 0x00ABCDEF, 0, 255), 0x00ABCDEFu);
+    EXPECT_EQ(BlendColors(0x000000FF, 0x00000000, 128, 255), 128u);
+    // 1 * 1 / 2 = 0.5 rounds to 0; 3 * 1 / 2 = 1.5 rounds to 2.
+    EXPECT_EQ(BlendColors(0x00000301, 0, 1, 2), 0x00000200u);
+}
