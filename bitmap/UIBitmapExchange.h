@@ -1,0 +1,26 @@
+#pragma once
+// The exchange between TLinearBitmap and the toolkit's bitmaps, graphics and pictures
+// (TLinearBitmap::Assign/AssignTo for toolkit objects are defined beside these helpers).
+#include "bitmap/LinarBitmap.h"
+#include "toolkit/Graphics.h"
+
+#include <cstdint>
+
+namespace stipplor {
+
+// A toolkit palette of the first Count (1..256) entries of a blue-green-red palette, each
+// entry with flags 1. The caller owns the handle (toolkit::DeletePalette); 0 on bad arguments.
+toolkit::HPALETTE PaletteToHandle(const uint8_t* Palette, int Count);
+
+// Fills the 768-byte blue-green-red palette Dest: from GrayPalette when Handle is 0,
+// otherwise from up to Count entries of the toolkit palette; entries it does not have are
+// black.
+void PaletteFromHandle(toolkit::HPALETTE Handle, int Count, uint8_t* Dest);
+
+// Copies Source's pixels into Dest, which must already have Source's size and either the same
+// pixel format, 24 bits for an 8-bit Source (indexes become colours) or 8 bits for a 16-bit
+// Source (samples become their high byte). Raises ELinearBitmap "Unsupported pixel format"
+// for other pairings and "Invalid bitmap size" when the sizes differ.
+void CopyPixelsTo(TLinearBitmap& Source, toolkit::TBitmap& Dest);
+
+} // namespace stipplor

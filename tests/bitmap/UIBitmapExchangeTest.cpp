@@ -1,0 +1,278 @@
+#include "bitmap/UIBitmapExchange.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace stipplor;
+using toolkit::TBitmap;
+
+namespace {
+
+std::string ErrorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const stipplor::Exception& e) {
+        return e.Message();
+    }
+    return "";
+}
+
+// Pixel bytes that encode their own position, so a wrong row or column points at its source.
+uint8_t Code(int x, int y, int byte) {
+    return static_cast<uint8_t>(37 * y + 5 * x + byte + 1);
+}
+
+void FillCoded(TLinearBitmap& bitmap) {
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        uint8_t* row = bitmap.RowPointer(y);
+        for (int i = 0; i < bitmap.Width() * bitmap.PixelSize(); ++i)
+            row[i] = Code(i / bitmap.PixelSize(), y, i % bitmap.PixelSize());
+    }
+}
+
+void ExpectCodedRows(TBitmap& bitmap, int pixelSize) {
+    for (int y = 0; y < bitmap.Height(); ++y)
+        for (int i = 0; i < bitmap.Width() * pixelSize; ++i)
+            ASSERT_EQ(bitmap.ScanLine(y)[i], Code(i / pixelSize, y, i % pixelSize))
+                << "row " << y << " byte " << i;
+}
+
+// A descendant whose rows do not form one block: code that bypasses RowPointer reads garbage.
+class TScatteredBitmap : public TLinearBitmap {
+public:
+    void Allocate(int32_t Width, int32_t Height, TPixelFormat Format,
+                  int32_t BytesPerLine = 0) override {
+        TLinearBitmap::Allocate(Width, Height, Format, BytesPerLine);
+        Fill(0xCD);
+        rows_.assign(static_cast<size_t>(Height),
+                     std::vector<uint8_t>(static_cast<size_t>(this->BytesPerLine())));
+    }
+    uint8_t* RowPointer(int32_t Y) override { return rows_[static_cast<size_t>(Y)].data(); }
+
+private:
+    std::vector<std::vector<uint8_t>> rows_;
+};
+
+TBitmap& Sized(TBitmap& bitmap, toolkit::TPixelFormat format, int width, int height) {
+    bitmap.SetPixelFormat(format);
+    bitmap.SetSize(width, height);
+    return bitmap;
+}
+
+} // namespace
+
+TEST(UIBitmapExchangeTest, PaletteHandlesSwapByteOrderAndFillMissingEntriesWithBlack) {
+    TPalette palette{};
+    for (int i = 0; i < PaletteBytes; ++i)
+        palette[i] = static_cast<uint8_t>(i * 7);
+    toolkit::HPALETTE handle = PaletteToHandle(palette.data(), 256);
+    ASSERT_NE(handle, 0u);
+    toolkit::TPaletteEntry entry;
+    ASSERT_EQ(toolkit::GetPaletteEntries(handle, 10, 1, &entry), 1);
+    EXPECT_EQ(entry.peRed, palette[32]);
+    EXPECT_EQ(entry.peGreen, palette[31]);
+    EXPECT_EQ(entry.peBlue, palette[30]);
+    EXPECT_EQ(entry.peFlags, 1);
+
+    TPalette back{};
+    PaletteFromHandle(handle, 256, back.data());
+    EXPECT_EQ(back, palette);
+    toolkit::DeletePalette(handle);
+
+    handle = PaletteToHandle(palette.data(), 16);
+    EXPECT_EQ(toolkit::PaletteEntryCount(handle), 16);
+    PaletteFromHandle(handle, 256, back.data());
+    EXPECT_EQ(std::memcmp(back.data(), palette.data(), 48), 0);
+    EXPECT_EQ(back[48], 0);
+    EXPECT_EQ(back[767], 0);
+    toolkit::DeletePalette(handle);
+
+    PaletteFromHandle(0, 256, back.data());
+    EXPECT_EQ(back, GrayPalette);
+    EXPECT_EQ(PaletteToHandle(palette.data(), 0), 0u);
+    EXPECT_EQ(PaletteToHandle(palette.data(), 257), 0u);
+}
+
+TEST(UIBitmapExchangeTest, RoundTripsKeepEveryRowForEachSharedFormat) {
+    for (TPixelFormat format : {PixelFormat8, PixelFormat24, PixelFormat32}) {
+        for (int width : {1, 3, 5}) { // padded and unpadded toolkit rows
+            SCOPED_TRACE(std::to_string(format) + " x" + std::to_string(width));
+            TLinearBitmap source;
+            source.Allocate(width, 4, format, 0);
+            FillCoded(source);
+            if (format == PixelFormat8)
+                source.SetPalette(GrayPalette.data());
+
+            TBitmap ui;
+            source.AssignTo(ui);
+            EXPECT_EQ(int(ui.PixelFormat()), int(format));
+            EXPECT_EQ(ui.Width(), width);
+            EXPECT_EQ(ui.Height(), 4);
+            ExpectCodedRows(ui, source.PixelSize());
+
+            TLinearBitmap back;
+            back.Assign(ui);
+            ASSERT_EQ(back.PixelFormat(), format);
+            for (int y = 0; y < 4; ++y)
+                EXPECT_EQ(std::memcmp(back.RowPointer(y), source.RowPointer(y),
+                                      static_cast<size_t>(source.BytesPerLine())),
+                          0);
+            if (format == PixelFormat8) {
+                EXPECT_EQ(std::memcmp(back.Palette(), GrayPalette.data(), PaletteBytes), 0);
+            }
+        }
+    }
+}
+
+TEST(UIBitmapExchangeTest, GreySixteenBitBecomesEightBitWithGreyPalette) {
+    TLinearBitmap grey;
+    grey.Allocate(3, 2, PixelFormat16, 0);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x) {
+            grey.RowPointer(y)[2 * x] = 0xFF;                                // low byte
+            grey.RowPointer(y)[2 * x + 1] = static_cast<uint8_t>(y * 3 + x); // high byte
+        }
+    TBitmap ui;
+    Sized(ui, toolkit::pf32bit, 9, 9);
+    grey.AssignTo(ui);
+    EXPECT_EQ(ui.PixelFormat(), toolkit::pf8bit);
+    EXPECT_EQ(ui.Width(), 3);
+    EXPECT_EQ(ui.Height(), 2);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(ui.ScanLine(y)[x], y * 3 + x);
+    TPalette palette{};
+    PaletteFromHandle(ui.Palette(), 256, palette.data());
+    EXPECT_EQ(palette, GrayPalette);
+
+    toolkit::TPicture picture; // a picture is made to hold a bitmap and gets the same
+    picture.SetGraphic(std::make_unique<toolkit::TShapeGraphic>(1, 1, 0));
+    grey.AssignTo(picture);
+    ASSERT_STREQ(picture.Graphic()->ClassName(), "TBitmap");
+    EXPECT_EQ(picture.Bitmap().PixelFormat(), toolkit::pf8bit);
+    EXPECT_EQ(picture.Bitmap().ScanLine(1)[2], 5);
+
+    TLinearBitmap empty; // leaves the destination as it was
+    empty.AssignTo(ui);
+    EXPECT_EQ(ui.Width(), 3);
+}
+
+TEST(UIBitmapExchangeTest, EmptyUIBitmapReleasesAndSixteenEntryPaletteLeavesBlack) {
+    TLinearBitmap bitmap;
+    bitmap.Allocate(4, 4, PixelFormat24, 0);
+    TBitmap ui;
+    Sized(ui, toolkit::pf8bit, 0, 5);
+    bitmap.Assign(ui);
+    EXPECT_FALSE(bitmap.Allocated());
+    EXPECT_EQ(bitmap.PixelFormat(), PixelFormatNone);
+
+    ui.SetSize(2, 1);
+    std::vector<toolkit::TPaletteEntry> entries(16, toolkit::TPaletteEntry{1, 2, 3, 0});
+    toolkit::HPALETTE sixteen = toolkit::CreatePalette(entries.data(), 16);
+    ui.SetPalette(sixteen);
+    toolkit::DeletePalette(sixteen);
+    bitmap.Assign(ui);
+    ASSERT_EQ(bitmap.PixelFormat(), PixelFormat8);
+    EXPECT_EQ(bitmap.Palette()[3 * 15], 3);
+    EXPECT_EQ(bitmap.Palette()[3 * 15 + 2], 1);
+    for (int i = 3 * 16; i < PaletteBytes; ++i)
+        ASSERT_EQ(bitmap.Palette()[i], 0) << i;
+}
+
+TEST(UIBitmapExchangeTest, ThirtyTwoBitsStayUnlessTheyComeThroughAPicture) {
+    TBitmap ui;
+    Sized(ui, toolkit::pf32bit, 2, 2);
+    for (int y = 0; y < 2; ++y)
+        for (int i = 0; i < 8; ++i)
+            ui.ScanLine(y)[i] = Code(i / 4, y, i % 4);
+
+    TLinearBitmap direct;
+    direct.Assign(ui);
+    EXPECT_EQ(direct.PixelFormat(), PixelFormat32);
+    EXPECT_EQ(direct.RowPointer(1)[7], Code(1, 1, 3));
+
+    toolkit::TPicture picture;
+    picture.Bitmap().Assign(ui);
+    TLinearBitmap viaPicture;
+    viaPicture.Assign(picture);
+    EXPECT_EQ(viaPicture.PixelFormat(), PixelFormat24);
+    EXPECT_EQ(viaPicture.RowPointer(1)[3], Code(1, 1, 0));
+    EXPECT_EQ(viaPicture.RowPointer(1)[5], Code(1, 1, 2));
+}
+
+TEST(UIBitmapExchangeTest, OtherGraphicsArriveAsTwentyFourBits) {
+    TLinearBitmap bitmap;
+    toolkit::TShapeGraphic shape(3, 2, toolkit::RGBColor(200, 100, 50));
+    bitmap.Assign(shape); // a bitmap cannot take it over, so it is drawn
+    ASSERT_EQ(bitmap.PixelFormat(), PixelFormat24);
+    EXPECT_EQ(bitmap.Width(), 3);
+    EXPECT_EQ(bitmap.Height(), 2);
+    const uint8_t bgr[3] = {50, 100, 200};
+    EXPECT_EQ(std::memcmp(bitmap.RowPointer(1) + 6, bgr, 3), 0);
+
+    TBitmap mono;
+    Sized(mono, toolkit::pf1bit, 3, 1);
+    mono.ScanLine(0)[0] = 0x40; // the middle pixel white
+    bitmap.Assign(mono);
+    ASSERT_EQ(bitmap.PixelFormat(), PixelFormat24);
+    EXPECT_EQ(bitmap.RowPointer(0)[0], 0);
+    EXPECT_EQ(bitmap.RowPointer(0)[4], 255);
+
+    TBitmap grey;
+    Sized(grey, toolkit::pf16bit, 1, 1);
+    grey.ScanLine(0)[1] = 77;
+    bitmap.Assign(grey);
+    ASSERT_EQ(bitmap.PixelFormat(), PixelFormat24);
+    EXPECT_EQ(bitmap.RowPointer(0)[2], 77);
+
+    toolkit::TPicture holdingShape; // through a picture there is no drawing fallback
+    holdingShape.SetGraphic(shape.Clone());
+    EXPECT_EQ(ErrorOf([&] { bitmap.Assign(holdingShape); }),
+              "Cannot assign TShapeGraphic to TBitmap");
+    EXPECT_EQ(bitmap.Width(), 1);
+    EXPECT_EQ(ErrorOf([&] { bitmap.AssignTo(shape); }),
+              "Cannot assign TLinearBitmap to TShapeGraphic");
+}
+
+TEST(UIBitmapExchangeTest, CopyPixelsToUsesRowsNotTheBlockAndChecksTheDestination) {
+    TScatteredBitmap scattered;
+    scattered.Allocate(3, 3, PixelFormat8, 0);
+    FillCoded(scattered);
+    TPalette palette{};
+    for (int i = 0; i < PaletteBytes; ++i)
+        palette[i] = static_cast<uint8_t>(255 - i % 256);
+    scattered.SetPalette(palette.data());
+
+    TBitmap ui;
+    scattered.AssignTo(ui);
+    ExpectCodedRows(ui, 1);
+
+    Sized(ui, toolkit::pf24bit, 3, 3); // indexes become colours
+    CopyPixelsTo(scattered, ui);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 3; ++x)
+            ASSERT_EQ(std::memcmp(ui.ScanLine(y) + 3 * x, &palette[3 * Code(x, y, 0)], 3), 0);
+
+    TScatteredBitmap back;
+    back.Assign(ui);
+    EXPECT_EQ(back.RowPointer(2)[8], palette[3 * Code(2, 2, 0) + 2]);
+
+    // Rows longer than the toolkit's: only their content is copied.
+    TLinearBitmap padded;
+    padded.Allocate(1, 3, PixelFormat24, 8);
+    FillCoded(padded);
+    TBitmap narrow;
+    padded.AssignTo(narrow);
+    ExpectCodedRows(narrow, 3);
+
+    EXPECT_EQ(ErrorOf([&] { CopyPixelsTo(padded, Sized(ui, toolkit::pf32bit, 1, 3)); }),
+              "Unsupported pixel format");
+    EXPECT_EQ(ErrorOf([&] { CopyPixelsTo(padded, Sized(ui, toolkit::pf24bit, 1, 2)); }),
+              "Invalid bitmap size");
+    TLinearBitmap empty;
+    CopyPixelsTo(empty, ui); // nothing to copy
+}

@@ -1,0 +1,317 @@
+#include "toolkit/Graphics.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace toolkit;
+
+namespace {
+
+void Resize(TBitmap& bitmap, TPixelFormat format, int width, int height) {
+    bitmap.SetPixelFormat(format);
+    bitmap.SetSize(width, height);
+}
+
+TPaletteEntry Entry(uint8_t r, uint8_t g, uint8_t b) {
+    return {r, g, b, 0};
+}
+
+std::vector<TPaletteEntry> EntriesOf(HPALETTE palette) {
+    std::vector<TPaletteEntry> entries(static_cast<size_t>(PaletteEntryCount(palette)));
+    GetPaletteEntries(palette, 0, static_cast<int>(entries.size()), entries.data());
+    return entries;
+}
+
+std::string ErrorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const stipplor::Exception& e) {
+        return e.Message();
+    }
+    return "";
+}
+
+} // namespace
+
+TEST(GraphicsTest, RowsArePaddedToFourBytesAndStoredBottomUp) {
+    struct Case {
+        TPixelFormat format;
+        int rowBytes; // for 5 pixels
+    } cases[] = {{pf1bit, 4},   {pf4bit, 4},   {pf8bit, 8},   {pf15bit, 12},
+                 {pf16bit, 12}, {pf24bit, 16}, {pf32bit, 20}, {pfDevice, 16}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.format));
+        TBitmap bitmap;
+        Resize(bitmap, c.format, 5, 3);
+        EXPECT_EQ(bitmap.PixelFormat(), c.format);
+        EXPECT_EQ(bitmap.RowBytes(), c.rowBytes);
+        EXPECT_EQ(bitmap.ScanLine(0) - bitmap.ScanLine(1), c.rowBytes);
+        EXPECT_EQ(bitmap.ScanLine(1) - bitmap.ScanLine(2), c.rowBytes);
+        EXPECT_EQ(ErrorOf([&] { bitmap.ScanLine(3); }), "Scan line index out of range");
+        EXPECT_EQ(ErrorOf([&] { bitmap.ScanLine(-1); }), "Scan line index out of range");
+    }
+    TBitmap bitmap;
+    EXPECT_TRUE(bitmap.Empty());
+    EXPECT_EQ(ErrorOf([&] { bitmap.ScanLine(0); }), "Scan line index out of range");
+    EXPECT_EQ(ErrorOf([&] { bitmap.SetSize(-1, 4); }), "Invalid bitmap size");
+    bitmap.SetPixelFormat(pf32bit);
+    EXPECT_EQ(ErrorOf([&] { bitmap.SetSize(40000, 40000); }), "Bitmap too large");
+    EXPECT_EQ(ErrorOf([&] { bitmap.SetSize(INT_MAX, INT_MAX); }), "Bitmap too large");
+    EXPECT_EQ(ErrorOf([&] { bitmap.SetPixelFormat(pfCustom); }), "Invalid pixel format");
+    EXPECT_TRUE(bitmap.Empty());
+}
+
+TEST(GraphicsTest, SetSizeKeepsTheSharedPartAndZeroesTheRest) {
+    TBitmap bitmap;
+    Resize(bitmap, pf8bit, 3, 2);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            bitmap.ScanLine(y)[x] = static_cast<uint8_t>(10 * y + x + 1);
+    bitmap.SetSize(2, 3);
+    EXPECT_EQ(bitmap.ScanLine(0)[0], 1);
+    EXPECT_EQ(bitmap.ScanLine(0)[1], 2);
+    EXPECT_EQ(bitmap.ScanLine(1)[1], 12);
+    EXPECT_EQ(bitmap.ScanLine(2)[0], 0);
+    EXPECT_EQ(bitmap.ScanLine(2)[1], 0);
+}
+
+TEST(GraphicsTest, PaletteObjects) {
+    const TPaletteEntry entries[3] = {{1, 2, 3, 0}, {4, 5, 6, 1}, {7, 8, 9, 0}};
+    HPALETTE palette = CreatePalette(entries, 3);
+    ASSERT_NE(palette, 0u);
+    EXPECT_EQ(PaletteEntryCount(palette), 3);
+
+    TPaletteEntry out[4] = {};
+    EXPECT_EQ(GetPaletteEntries(palette, 1, 4, out), 2); // clipped to the palette
+    EXPECT_EQ(out[0], entries[1]);
+    EXPECT_EQ(out[1], entries[2]);
+    EXPECT_EQ(GetPaletteEntries(palette, 3, 1, out), 0);
+    EXPECT_EQ(GetPaletteEntries(palette, 0, 1, nullptr), 0);
+
+    EXPECT_EQ(CreatePalette(entries, 0), 0u);
+    EXPECT_EQ(CreatePalette(entries, MaxPaletteEntries + 1), 0u);
+
+    EXPECT_TRUE(DeletePalette(palette));
+    EXPECT_FALSE(DeletePalette(palette));
+    EXPECT_EQ(PaletteEntryCount(palette), 0);
+    // A stale handle is never given to a new palette.
+    HPALETTE next = CreatePalette(entries, 1);
+    EXPECT_NE(next, palette);
+    DeletePalette(next);
+}
+
+TEST(GraphicsTest, BitmapTakesACopyOfAPaletteAndOwnsItsHandle) {
+    std::vector<TPaletteEntry> entries(20, Entry(9, 8, 7));
+    HPALETTE given = CreatePalette(entries.data(), 20);
+    HPALETTE owned = 0;
+    {
+        TBitmap bitmap;
+        Resize(bitmap, pf4bit, 2, 2);
+        bitmap.SetPalette(given);
+        DeletePalette(given);
+        owned = bitmap.Palette();
+        EXPECT_NE(owned, given);
+        auto copy = EntriesOf(owned);
+        EXPECT_EQ(copy.size(), 16u); // no more than 4 bits can index
+        EXPECT_EQ(copy[15], Entry(9, 8, 7));
+
+        EXPECT_EQ(ErrorOf([&] { bitmap.SetPalette(given); }), "Invalid palette");
+        bitmap.SetPalette(0);
+        EXPECT_EQ(EntriesOf(bitmap.Palette())[15], Entry(255, 255, 255));
+        EXPECT_EQ(PaletteEntryCount(owned), 0); // the replaced handle is freed
+        owned = bitmap.Palette();
+
+        bitmap.SetPixelFormat(pf24bit);
+        bitmap.SetPalette(owned); // ignored above 8 bits
+        EXPECT_EQ(bitmap.Palette(), 0u);
+        TBitmap eight;
+        eight.SetPixelFormat(pf8bit);
+        owned = eight.Palette();
+    }
+    EXPECT_EQ(PaletteEntryCount(owned), 0);
+}
+
+TEST(GraphicsTest, ConversionsKeepColoursThroughEveryPixelOfEveryRow) {
+    // 3 x 2 pixels: a width whose rows are padded, and two rows to catch a row order mix-up.
+    TBitmap bitmap;
+    Resize(bitmap, pf8bit, 3, 2);
+    std::vector<TPaletteEntry> entries(256, Entry(0, 0, 0));
+    entries[1] = Entry(10, 20, 30);
+    entries[2] = Entry(40, 50, 60);
+    entries[3] = Entry(70, 80, 90);
+    HPALETTE palette = CreatePalette(entries.data(), 256);
+    bitmap.SetPalette(palette);
+    DeletePalette(palette);
+    const uint8_t indexes[2][3] = {{1, 2, 3}, {3, 0, 1}};
+    for (int y = 0; y < 2; ++y)
+        std::memcpy(bitmap.ScanLine(y), indexes[y], 3);
+
+    bitmap.SetPixelFormat(pf24bit);
+    EXPECT_EQ(bitmap.Palette(), 0u);
+    const uint8_t bgr0[9] = {30, 20, 10, 60, 50, 40, 90, 80, 70};
+    const uint8_t bgr1[9] = {90, 80, 70, 0, 0, 0, 30, 20, 10};
+    EXPECT_EQ(std::memcmp(bitmap.ScanLine(0), bgr0, 9), 0);
+    EXPECT_EQ(std::memcmp(bitmap.ScanLine(1), bgr1, 9), 0);
+
+    bitmap.ScanLine(1)[3] = 7; // blue of pixel (1, 1)
+    bitmap.SetPixelFormat(pf32bit);
+    const uint8_t bgrx1[12] = {90, 80, 70, 0, 7, 0, 0, 0, 30, 20, 10, 0};
+    EXPECT_EQ(std::memcmp(bitmap.ScanLine(1), bgrx1, 12), 0);
+    bitmap.ScanLine(0)[3] = 0xEE; // byte 3 carries nothing and is dropped
+    bitmap.SetPixelFormat(pf24bit);
+    EXPECT_EQ(std::memcmp(bitmap.ScanLine(0), bgr0, 9), 0);
+    EXPECT_EQ(bitmap.ScanLine(1)[3], 7);
+}
+
+TEST(GraphicsTest, ConversionsToPaletteAndGreyFormats) {
+    TBitmap bitmap;
+    Resize(bitmap, pf24bit, 3, 1);
+    const uint8_t bgr[9] = {255, 255, 255, 64, 32, 0, 0, 0, 255}; // white, (B64 G32 R0), red
+    std::memcpy(bitmap.ScanLine(0), bgr, 9);
+
+    TBitmap eight;
+    eight.Assign(bitmap);
+    eight.SetPixelFormat(pf8bit); // 3-3-2 indexes with that palette
+    EXPECT_EQ(eight.ScanLine(0)[0], 255);
+    EXPECT_EQ(eight.ScanLine(0)[1], 5);
+    EXPECT_EQ(eight.ScanLine(0)[2], 0xE0);
+    auto entries = EntriesOf(eight.Palette());
+    EXPECT_EQ(entries[255], Entry(255, 255, 255));
+    EXPECT_EQ(entries[5], Entry(0, 36, 85));
+    EXPECT_EQ(entries[0xE0], Entry(255, 0, 0));
+
+    TBitmap grey;
+    grey.Assign(bitmap);
+    grey.SetPixelFormat(pf16bit); // grey level (2R + 3G + B + 3) / 6, times 257
+    const uint8_t samples[6] = {255, 255, 27, 27, 85, 85};
+    EXPECT_EQ(std::memcmp(grey.ScanLine(0), samples, 6), 0);
+    grey.ScanLine(0)[0] = 0x12; // the low byte plays no part in 8-bit views
+    grey.SetPixelFormat(pf8bit);
+    EXPECT_EQ(grey.ScanLine(0)[0], 255);
+    EXPECT_EQ(grey.ScanLine(0)[2], 85);
+    EXPECT_EQ(EntriesOf(grey.Palette())[85], Entry(85, 85, 85));
+
+    TBitmap mono;
+    mono.Assign(bitmap);
+    mono.SetMonochrome(true);
+    EXPECT_TRUE(mono.Monochrome());
+    EXPECT_EQ(mono.PixelFormat(), pf1bit);
+    EXPECT_EQ(mono.ScanLine(0)[0] & 0xE0, 0x80); // white only, MSB first
+    mono.SetPixelFormat(pf8bit);                 // widening keeps index and palette
+    EXPECT_FALSE(mono.Monochrome());
+    EXPECT_EQ(mono.ScanLine(0)[0], 1);
+    EXPECT_EQ(mono.ScanLine(0)[1], 0);
+    EXPECT_EQ(PaletteEntryCount(mono.Palette()), 2);
+
+    TBitmap four;
+    four.Assign(bitmap);
+    four.SetPixelFormat(pf4bit); // nearest of 16 greys, high nibble first
+    EXPECT_EQ(four.ScanLine(0)[0], 0xF2);
+    EXPECT_EQ(four.ScanLine(0)[1] >> 4, 5);
+    four.SetPixelFormat(pf24bit);
+    EXPECT_EQ(four.ScanLine(0)[3], 34);
+    EXPECT_EQ(four.ScanLine(0)[6], 85);
+}
+
+TEST(GraphicsTest, CanvasDrawsGraphicsClippedToTheBitmap) {
+    TBitmap target;
+    Resize(target, pf24bit, 4, 3);
+    TShapeGraphic shape(3, 2, RGBColor(200, 100, 50));
+    target.Canvas().Draw(-1, 2, shape); // only (0..1, 2) lies inside
+    EXPECT_EQ(target.Canvas().Pixel(0, 2), RGBColor(200, 100, 50));
+    EXPECT_EQ(target.Canvas().Pixel(1, 2), RGBColor(200, 100, 50));
+    EXPECT_EQ(target.Canvas().Pixel(2, 2), 0u);
+    EXPECT_EQ(target.Canvas().Pixel(0, 1), 0u);
+    EXPECT_EQ(target.Canvas().Pixel(9, 9), 0u);
+    target.Canvas().Draw(2147483000, 2147483000, shape); // far outside, no overflow
+
+    TBitmap source;
+    Resize(source, pf8bit, 2, 2); // grey ramp
+    source.ScanLine(0)[0] = 10;
+    source.ScanLine(0)[1] = 20;
+    source.ScanLine(1)[0] = 30;
+    source.ScanLine(1)[1] = 40;
+    target.Canvas().Draw(3, -1, source); // only its pixel (0, 1) lands, at (3, 0)
+    EXPECT_EQ(target.Canvas().Pixel(3, 0), RGBColor(30, 30, 30));
+    EXPECT_EQ(target.Canvas().Pixel(2, 0), 0u);
+
+    target.Canvas().Draw(1, 0, target); // onto itself: reads the picture before drawing
+    EXPECT_EQ(target.Canvas().Pixel(1, 2), RGBColor(200, 100, 50));
+    EXPECT_EQ(target.Canvas().Pixel(2, 2), RGBColor(200, 100, 50));
+    EXPECT_EQ(target.Canvas().Pixel(3, 2), 0u);
+}
+
+TEST(GraphicsTest, CanvasPicksTheNearestPaletteEntry) {
+    TBitmap grey;
+    Resize(grey, pf8bit, 3, 2);
+    grey.Canvas().FillRect(0, 0, 3, 2, RGBColor(90, 100, 110));
+    EXPECT_EQ(grey.ScanLine(1)[2], 100);
+    grey.Canvas().SetPixel(1, 0, RGBColor(255, 255, 250));
+    EXPECT_EQ(grey.ScanLine(0)[1], 253);
+
+    TBitmap mono;
+    Resize(mono, pf1bit, 9, 1);
+    mono.Canvas().FillRect(1, 0, 9, 1, RGBColor(200, 200, 200));
+    EXPECT_EQ(mono.ScanLine(0)[0], 0x7F);
+    EXPECT_EQ(mono.ScanLine(0)[1], 0x80);
+}
+
+TEST(GraphicsTest, AssignCopiesBitmapsAndPicturesAndRefusesOthers) {
+    TBitmap source;
+    Resize(source, pf4bit, 3, 2);
+    source.ScanLine(1)[0] = 0xAB;
+    TBitmap copy;
+    copy.Assign(source);
+    source.ScanLine(1)[0] = 0;
+    source.SetPixelFormat(pf24bit);
+    EXPECT_EQ(copy.PixelFormat(), pf4bit);
+    EXPECT_EQ(copy.Width(), 3);
+    EXPECT_EQ(copy.ScanLine(1)[0], 0xAB);
+    EXPECT_EQ(PaletteEntryCount(copy.Palette()), 16);
+
+    TPicture picture;
+    picture.Bitmap().Assign(copy);
+    TBitmap fromPicture;
+    fromPicture.Assign(picture);
+    EXPECT_EQ(fromPicture.ScanLine(1)[0], 0xAB);
+
+    TPicture second;
+    second.Assign(picture); // an independent copy of the graphic
+    picture.Bitmap().SetSize(0, 0);
+    EXPECT_EQ(second.Width(), 3);
+
+    TShapeGraphic shape(2, 2, 0);
+    EXPECT_EQ(ErrorOf([&] { copy.Assign(shape); }), "Cannot assign TShapeGraphic to TBitmap");
+    EXPECT_EQ(copy.Width(), 3);
+    EXPECT_EQ(ErrorOf([&] { shape.Assign(picture); }), "Cannot assign TPicture to TShapeGraphic");
+
+    picture.SetGraphic(shape.Clone());
+    EXPECT_EQ(ErrorOf([&] { copy.Assign(picture); }), "Cannot assign TShapeGraphic to TBitmap");
+    second.Assign(shape);
+    EXPECT_STREQ(second.Graphic()->ClassName(), "TShapeGraphic");
+    second.Bitmap(); // a picture made to hold a bitmap drops its other graphic
+    EXPECT_STREQ(second.Graphic()->ClassName(), "TBitmap");
+    EXPECT_TRUE(second.Graphic()->Empty());
+
+    picture.SetGraphic(nullptr);
+    copy.Assign(picture); // an empty picture empties the bitmap
+    EXPECT_TRUE(copy.Empty());
+}
+
+TEST(GraphicsTest, RowsLongerThanOneUnpackingChunkAreHandledWhole) {
+    TBitmap bitmap;
+    Resize(bitmap, pf4bit, 601, 1);
+    bitmap.Canvas().FillRect(300, 0, 601, 1, RGBColor(255, 255, 255));
+    EXPECT_EQ(bitmap.ScanLine(0)[149], 0x00);
+    EXPECT_EQ(bitmap.ScanLine(0)[150], 0xFF);
+    EXPECT_EQ(bitmap.ScanLine(0)[300], 0xF0);
+    bitmap.SetPixelFormat(pf24bit);
+    EXPECT_EQ(bitmap.Canvas().Pixel(299, 0), 0u);
+    EXPECT_EQ(bitmap.Canvas().Pixel(300, 0), RGBColor(255, 255, 255));
+    EXPECT_EQ(bitmap.Canvas().Pixel(600, 0), RGBColor(255, 255, 255));
+}
