@@ -1,0 +1,26 @@
+#pragma once
+// Memory mapping of files and of anonymous memory. Every failure raises the system's error
+// (EOSError); nothing here keeps state.
+#include <cstdint>
+
+namespace stipplor {
+
+// View offsets must be multiples of this: the system's page size.
+uint32_t MappingGranularity() noexcept;
+
+// Maps Length bytes of the open file FileHandle, starting at Offset (a multiple of the
+// granularity), readable and writable and shared with the file.
+uint8_t* MapFileView(int FileHandle, int64_t Offset, uint64_t Length);
+
+// Maps Length bytes of zero-filled memory that belongs to no file; the system keeps it in
+// swap space when it has to, as it would a file's pages.
+uint8_t* MapAnonymousMemory(uint64_t Length);
+
+// Drops a mapping made by MapFileView or MapAnonymousMemory.
+void UnmapMemory(uint8_t* Address, uint64_t Length) noexcept;
+
+// Grows the file to at least Size bytes. The added bytes read as zero and occupy no disk
+// space until written, so a large plane's file stays sparse.
+void EnsureFileSize(int FileHandle, int64_t Size);
+
+} // namespace stipplor

@@ -1,0 +1,136 @@
+#include "bitmap/MemoryMappedFile.h"
+
+#include "platform/SystemError.h"
+#include "platform/TemporaryFolder.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace stipplor {
+namespace {
+
+uint8_t* At(const TMemoryMappedFile& file, int64_t offset) {
+    return reinterpret_cast<uint8_t*>(file.Memory() + static_cast<uintptr_t>(offset));
+}
+
+// Maps a new temporary file of `size` bytes; `reader` is a second descriptor of the file.
+std::unique_ptr<TMemoryMappedFile> MapTempFile(int64_t size, bool mapWhole, int& reader) {
+    FileDescriptor fd = CreateTemporaryFile();
+    reader = ::dup(fd.Get());
+    return std::make_unique<TMemoryMappedFile>(fd.Release(), size, mapWhole);
+}
+
+int ByteInFile(int fd, int64_t offset) {
+    uint8_t byte = 0;
+    return ::pread(fd, &byte, 1, offset) == 1 ? byte : -1;
+}
+
+TEST(MemoryMappedFile, ViewsStartAtGranularityAndShareOneBaseAddress) {
+    testsupport::TemporaryFolder folder;
+    int reader = -1;
+    auto file = MapTempFile(
+        4 * int64_t{TMemoryMappedFile::CreateInPageFile(1, false)->Granularity()}, false, reader);
+    const int64_t g = file->Granularity();
+    EXPECT_EQ(file->View(), nullptr);
+
+    file->MapView(100, g + 1);
+    EXPECT_EQ(file->ViewOffset(), g);
+    EXPECT_EQ(file->ViewLength(), 101u);
+    EXPECT_EQ(file->ViewEnd(), g + 101);
+    EXPECT_EQ(At(*file, g + 1), file->View() + 1);
+    *At(*file, g + 1) = 0xA5;
+    EXPECT_EQ(ByteInFile(reader, g + 1), 0xA5);
+
+    file->MapView(static_cast<uint32_t>(3 * g), 0); // elsewhere in memory, same offsets
+    EXPECT_EQ(*At(*file, g + 1), 0xA5);
+
+    file->Unmap();
+    EXPECT_EQ(file->View(), nullptr);
+    EXPECT_EQ(file->Memory(), 0u);
+    EXPECT_EQ(file->ViewEnd(), 0);
+    EXPECT_EQ(file->ViewLength(), 0u);
+    EXPECT_EQ(file->ViewOffset(), 0) << "keeps its last value";
+    ::close(reader);
+}
+
+TEST(MemoryMappedFile, RangeOverflowAndRefusedViewsLeaveItUsable) {
+    auto file = TMemoryMappedFile::CreateInPageFile(16, false);
+    const uint32_t g = file->Granularity();
+    for (auto [count, offset] :
+         {std::pair<uint32_t, int64_t>{4294967295u, 1}, {4294967297u - g, g - 1}}) {
+        try {
+            file->MapView(count, offset);
+            ADD_FAILURE() << "view " << count << " at " << offset << " accepted";
+        } catch (const EOSError&) {
+            ADD_FAILURE() << "system error instead of the range check";
+        } catch (const Exception& error) {
+            EXPECT_EQ(error.Message(), "TMemoryMappedFile: Range overflow");
+        }
+        EXPECT_EQ(file->Memory(), 0u);
+    }
+    // Within 32 bits after rounding: only the system refuses these views past the mapping.
+    for (auto [count, offset] : {std::pair<uint32_t, int64_t>{4294967295u, 0},
+                                 {4294967296u - g, g - 1},
+                                 {17, 0},
+                                 {1, 16},
+                                 {1, -1},
+                                 {0, 0}}) {
+        try {
+            file->MapView(count, offset);
+            ADD_FAILURE() << "view " << count << " at " << offset << " accepted";
+        } catch (const EOSError& error) {
+            EXPECT_EQ(error.Code(), EINVAL);
+        }
+        EXPECT_EQ(file->View(), nullptr);
+        EXPECT_EQ(file->Memory(), 0u);
+    }
+    file->MapView(16, 0);
+    EXPECT_EQ(file->ViewLength(), 16u);
+}
+
+TEST(MemoryMappedFile, PageFileKeepsContentsAcrossViews) {
+    auto tiny = TMemoryMappedFile::CreateInPageFile(1, false);
+    for (int round = 0; round < 3; ++round) {
+        tiny->MapView(1, 0);
+        EXPECT_EQ((*tiny->View())++, round);
+        tiny->Unmap();
+        tiny->Unmap();
+    }
+    const uint32_t g = tiny->Granularity();
+    auto file = TMemoryMappedFile::CreateInPageFile(3 * g, true);
+    EXPECT_EQ(file->ViewLength(), 3 * g);
+    EXPECT_EQ(file->Memory(), reinterpret_cast<uintptr_t>(file->View()));
+    file->View()[2 * g + 7] = 42;
+    file->MapView(10, 2 * g + 5);
+    EXPECT_EQ(file->ViewOffset(), 2 * int64_t{g});
+    EXPECT_EQ(*At(*file, 2 * g + 7), 42);
+}
+
+TEST(MemoryMappedFile, FileBeyondFourGiBAndOwnershipOfTheDescriptor) {
+    testsupport::TemporaryFolder folder;
+    const int64_t size = (int64_t{5} << 30) + 3;
+    int reader = -1;
+    auto file = MapTempFile(size, false, reader);
+    EXPECT_EQ(::lseek(reader, 0, SEEK_END), size) << "extended, sparsely";
+    for (int64_t offset : {int64_t{1} << 32, (int64_t{1} << 32) + 4097, size - 1}) {
+        file->MapView(1, offset);
+        *At(*file, offset) = static_cast<uint8_t>(offset % 251);
+        EXPECT_EQ(ByteInFile(reader, offset), offset % 251);
+    }
+    file.reset();
+    ::close(reader);
+    EXPECT_TRUE(folder.OpenFiles().empty());
+
+    // The descriptor is owned from the start, also when construction fails; a whole view
+    // beyond 32 bits cannot be described.
+    for (auto [badSize, whole] : {std::pair<int64_t, bool>{0, false}, {-5, true}, {size, true}}) {
+        FileDescriptor fd = CreateTemporaryFile();
+        EXPECT_THROW(TMemoryMappedFile(fd.Release(), badSize, whole), Exception);
+        EXPECT_TRUE(folder.OpenFiles().empty()) << badSize;
+    }
+    EXPECT_THROW(TMemoryMappedFile(987654, 10, false), EOSError) << "not an open descriptor";
+}
+
+} // namespace
+} // namespace stipplor

@@ -1,0 +1,51 @@
+#include "platform/TempFile.h"
+
+#include "platform/SystemError.h"
+#include "platform/TemporaryFolder.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace stipplor {
+namespace {
+
+TEST(TempFile, IsPrivateUnlinkedAndGoneWhenClosed) {
+    testsupport::TemporaryFolder folder;
+    FileDescriptor file = CreateTemporaryFile();
+    ASSERT_TRUE(file.Valid());
+    struct stat info {};
+    ASSERT_EQ(::fstat(file.Get(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_EQ(info.st_nlink, 0u) << "the name must be gone at once";
+    EXPECT_TRUE(folder.Empty());
+    EXPECT_NE(::fcntl(file.Get(), F_GETFD) & FD_CLOEXEC, 0);
+
+    const auto open = folder.OpenFiles();
+    ASSERT_EQ(open.size(), 1u);
+    EXPECT_TRUE(open.begin()->second.starts_with(folder.Path() + "/Zivuvo"));
+    EXPECT_TRUE(open.begin()->second.ends_with(" (deleted)"));
+    const char text[] = "pixels";
+    char back[sizeof text] = {};
+    ASSERT_EQ(::pwrite(file.Get(), text, sizeof text, 0), ssize_t{sizeof text});
+    ASSERT_EQ(::pread(file.Get(), back, sizeof back, 0), ssize_t{sizeof back});
+    EXPECT_STREQ(back, text);
+
+    FileDescriptor moved = std::move(file);
+    moved = CreateTemporaryFile(); // closes the first
+    EXPECT_EQ(folder.OpenFiles().size(), 1u);
+    moved.Reset();
+    EXPECT_TRUE(folder.OpenFiles().empty());
+
+    ::setenv("TMPDIR", (folder.Path() + "/missing").c_str(), 1);
+    try {
+        CreateTemporaryFile();
+        FAIL() << "no error raised";
+    } catch (const EOSError& error) {
+        EXPECT_EQ(error.Code(), ENOENT);
+        EXPECT_EQ(error.Message(), SysErrorMessage(ENOENT));
+    }
+}
+
+} // namespace
+} // namespace stipplor
