@@ -234,11 +234,13 @@ void TLinearBitmap::PasteImage(TLinearBitmap& Source, int32_t X, int32_t Y, int3
     if (right <= left || bottom <= top)
         return;
     const size_t rowBytes = static_cast<size_t>((right - left) * pixelSize_);
-    const uint8_t* source = Source.PixelPointer(std::max(0, -X), std::max(0, -Y));
+    const int64_t sourceColumnOffset = int64_t{std::max(0, -X)} * pixelSize_;
+    // Source rows through RowPointer: a windowed source has no block to address directly.
     for (int64_t t = top; t < bottom; ++t) {
+        const uint8_t* source =
+            AddressAt(Source.RowPointer(static_cast<int32_t>(t - Y)), sourceColumnOffset);
         std::memmove(PixelPointer(static_cast<int32_t>(left), static_cast<int32_t>(t)), source,
                      rowBytes);
-        source += Source.BytesPerLine();
     }
 }
 
