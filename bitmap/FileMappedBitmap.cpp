@@ -300,43 +300,19 @@ void TFileMappedBitmap::TakeOver(TLinearBitmap& Other) {
 
 void TFileMappedBitmap::PasteImage(TLinearBitmap& Source, int32_t X, int32_t Y, int32_t MaxWidth,
                                    int32_t MaxHeight) {
-    if (Source.PixelFormat() != pixelFormat_)
-        throw ELinearBitmap("Unsupported pixel format");
-    const int64_t left = std::max<int64_t>(X, 0);
-    const int64_t top = std::max<int64_t>(Y, 0);
-    const int64_t right =
-        std::min<int64_t>(int64_t{X} + std::min(Source.Width(), MaxWidth), width_);
-    const int64_t bottom =
-        std::min<int64_t>(int64_t{Y} + std::min(Source.Height(), MaxHeight), height_);
-    if (right <= left || bottom <= top)
+    const TPasteArea area = PasteArea(Source, X, Y, MaxWidth, MaxHeight);
+    if (area.Empty())
         return;
-    const size_t rowBytes = static_cast<size_t>((right - left) * pixelSize_);
-    const int32_t sourceX = std::max(0, -X);
-    const auto destLeft = static_cast<int32_t>(left);
-
-    if (&Source == this) {
-        // Reading a row may move the window the destination row is in; go through a copy.
-        std::vector<uint8_t> row(rowBytes);
-        for (int64_t t = top; t < bottom; ++t) {
-            std::memcpy(row.data(), MappedPixelPointer(sourceX, static_cast<int32_t>(t - Y)),
-                        rowBytes);
-            std::memcpy(MappedPixelPointer(destLeft, static_cast<int32_t>(t)), row.data(),
-                        rowBytes);
+    const int64_t sourceOffset = int64_t{area.sourceX} * pixelSize_;
+    // Pasting into itself: reading a row may move the window the destination row is in.
+    std::vector<uint8_t> row(&Source == this ? area.rowBytes : 0);
+    for (int32_t t = area.top; t < area.bottom; ++t) {
+        const uint8_t* from = AddressAt(Source.RowPointer(t - Y), sourceOffset);
+        if (!row.empty()) {
+            std::memcpy(row.data(), from, area.rowBytes);
+            from = row.data();
         }
-        return;
-    }
-    if (Source.IsWindowed()) {
-        for (int64_t t = top; t < bottom; ++t) {
-            const uint8_t* from = AddressAt(Source.RowPointer(static_cast<int32_t>(t - Y)),
-                                            int64_t{sourceX} * pixelSize_);
-            std::memcpy(MappedPixelPointer(destLeft, static_cast<int32_t>(t)), from, rowBytes);
-        }
-        return;
-    }
-    const uint8_t* from = Source.PixelPointer(sourceX, std::max(0, -Y));
-    for (int64_t t = top; t < bottom; ++t) {
-        std::memcpy(MappedPixelPointer(destLeft, static_cast<int32_t>(t)), from, rowBytes);
-        from += Source.BytesPerLine();
+        std::memcpy(MappedPixelPointer(area.left, t), from, area.rowBytes);
     }
 }
 

@@ -221,27 +221,34 @@ void TLinearBitmap::PackRows() {
     size_ = packed * height_;
 }
 
-void TLinearBitmap::PasteImage(TLinearBitmap& Source, int32_t X, int32_t Y, int32_t MaxWidth,
-                               int32_t MaxHeight) {
+TLinearBitmap::TPasteArea TLinearBitmap::PasteArea(const TLinearBitmap& Source, int32_t X,
+                                                   int32_t Y, int32_t MaxWidth,
+                                                   int32_t MaxHeight) const {
     if (Source.PixelFormat() != pixelFormat_)
         RaiseUnsupportedFormat();
-    const int64_t left = std::max<int64_t>(X, 0);
-    const int64_t top = std::max<int64_t>(Y, 0);
-    const int64_t right =
-        std::min<int64_t>(int64_t{X} + std::min(Source.Width(), MaxWidth), width_);
-    const int64_t bottom =
-        std::min<int64_t>(int64_t{Y} + std::min(Source.Height(), MaxHeight), height_);
-    if (right <= left || bottom <= top)
+    TPasteArea area;
+    area.left = std::max(X, 0);
+    area.top = std::max(Y, 0);
+    area.right = static_cast<int32_t>(
+        std::min<int64_t>(int64_t{X} + std::min(Source.Width(), MaxWidth), width_));
+    area.bottom = static_cast<int32_t>(
+        std::min<int64_t>(int64_t{Y} + std::min(Source.Height(), MaxHeight), height_));
+    area.sourceX = std::max(0, -X);
+    if (!area.Empty())
+        area.rowBytes = static_cast<size_t>(area.right - area.left) * pixelSize_;
+    return area;
+}
+
+void TLinearBitmap::PasteImage(TLinearBitmap& Source, int32_t X, int32_t Y, int32_t MaxWidth,
+                               int32_t MaxHeight) {
+    const TPasteArea area = PasteArea(Source, X, Y, MaxWidth, MaxHeight);
+    if (area.Empty())
         return;
-    const size_t rowBytes = static_cast<size_t>((right - left) * pixelSize_);
-    const int64_t sourceColumnOffset = int64_t{std::max(0, -X)} * pixelSize_;
+    const int64_t sourceOffset = int64_t{area.sourceX} * pixelSize_;
     // Source rows through RowPointer: a windowed source has no block to address directly.
-    for (int64_t t = top; t < bottom; ++t) {
-        const uint8_t* source =
-            AddressAt(Source.RowPointer(static_cast<int32_t>(t - Y)), sourceColumnOffset);
-        std::memmove(PixelPointer(static_cast<int32_t>(left), static_cast<int32_t>(t)), source,
-                     rowBytes);
-    }
+    for (int32_t t = area.top; t < area.bottom; ++t)
+        std::memmove(PixelPointer(area.left, t), AddressAt(Source.RowPointer(t - Y), sourceOffset),
+                     area.rowBytes);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -132,6 +132,17 @@ public:
     void SetPalette(const uint8_t* palette768);
 
 protected:
+    // The rectangle PasteImage copies: destination columns left..right-1 and rows
+    // top..bottom-1, read from the source starting at column sourceX, row top - Y.
+    struct TPasteArea {
+        int32_t left = 0, top = 0, right = 0, bottom = 0, sourceX = 0;
+        size_t rowBytes = 0;
+        bool Empty() const noexcept { return right <= left || bottom <= top; }
+    };
+    // Clips a paste of Source at (X, Y) to this bitmap; raises on differing pixel formats.
+    TPasteArea PasteArea(const TLinearBitmap& Source, int32_t X, int32_t Y, int32_t MaxWidth,
+                         int32_t MaxHeight) const;
+
     // Address base + offset, computed on integers: a windowed bitmap's base is not inside any
     // object, so pointer arithmetic on it would be undefined.
     static uint8_t* AddressAt(uint8_t* base, int64_t offset) noexcept {

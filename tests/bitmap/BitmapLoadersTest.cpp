@@ -2,6 +2,8 @@
 #include "bitmap/MemStream.h"
 #include "platform/TemporaryFolder.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,23 +11,10 @@
 #include <vector>
 
 using namespace stipplor;
+using namespace stipplor::testsupport;
 using stipplor::testsupport::TemporaryFolder;
 
 namespace {
-
-template <class F> std::string MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
-
-std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::string StreamText(TMemStream& s) {
     std::string text(static_cast<size_t>(s.Size()), '\0');
@@ -77,7 +66,7 @@ public:
     void LoadFromFile(const std::string& FileName, std::string_view,
                       TLinearBitmap&) const override {
         HeldOpenWhileLoading = HeldOpen(FileName);
-        Loaded = Contents(FileName);
+        Loaded = FileContents(FileName);
     }
     bool Fail = false;
     mutable std::string SavedTo, Loaded;
@@ -179,7 +168,7 @@ TEST(BitmapLoaders, TemporaryNamesAndBitmapSaveToFile) {
     const std::string path = folder.Path() + "/picture.sts";
     std::ofstream(path) << "much longer previous contents";
     bitmap.SaveToFile(path); // the file form of a stream-only handler
-    EXPECT_EQ(Contents(path), "stream:STS") << "the file is created anew";
+    EXPECT_EQ(FileContents(path), "stream:STS") << "the file is created anew";
     EXPECT_EQ(MessageOf([&] { bitmap.SaveToFile(folder.Path() + "/picture.bmp"); }),
               "Unsupported file format: BMP");
     EXPECT_THROW(bitmap.SaveToFile(folder.Path() + "/no-extension"), EUnsupportedFileFormat);

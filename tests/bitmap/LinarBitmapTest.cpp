@@ -1,21 +1,15 @@
 #include "bitmap/LinarBitmap.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 using namespace stipplor;
+using namespace stipplor::testsupport;
 
 namespace {
-
-template <class F> std::string MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
 
 // An 8-bit bitmap whose pixel (x, y) holds x + 10 * y: a wrong row or column shows at once.
 std::unique_ptr<TLinearBitmap> Coordinates(int32_t w, int32_t h) {

@@ -10,7 +10,7 @@ using namespace stipplor;
 
 namespace {
 
-template <class F> std::string MessageOf(F&& f) {
+template <class F> std::string InOutErrorOf(F&& f) {
     try {
         f();
     } catch (const EInOutError& e) {
@@ -56,7 +56,7 @@ TEST(MemStream, SeekAndReadLimits) {
     s.Write(ten, 10);
     s.Seek(2);
     for (int32_t bad : {11, -1}) {
-        EXPECT_EQ(MessageOf([&] { s.Seek(bad); }), "Error moving stream pointer");
+        EXPECT_EQ(InOutErrorOf([&] { s.Seek(bad); }), "Error moving stream pointer");
         EXPECT_EQ(s.Position(), 2);
     }
     s.Seek(10);
@@ -64,7 +64,7 @@ TEST(MemStream, SeekAndReadLimits) {
 
     uint8_t buffer[20];
     s.Seek(0);
-    EXPECT_EQ(MessageOf([&] { s.Read(buffer, 20); }), "Error reading from stream - TMemStream");
+    EXPECT_EQ(InOutErrorOf([&] { s.Read(buffer, 20); }), "Error reading from stream - TMemStream");
     s.SetFailOnShortRead(false);
     s.Seek(0);
     EXPECT_EQ(s.Read(buffer, 20), 10);

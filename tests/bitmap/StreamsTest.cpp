@@ -3,6 +3,8 @@
 #include "platform/SystemError.h"
 #include "platform/TemporaryFolder.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -12,23 +14,10 @@
 #include <unistd.h>
 
 using namespace stipplor;
+using namespace stipplor::testsupport;
 using stipplor::testsupport::TemporaryFolder;
 
 namespace {
-
-template <class F> std::string MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
-
-std::string Contents(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::string Opening(const std::string& path, int code) {
     return "Error opening \"" + path + "\" - " + SysErrorMessage(code);
@@ -64,7 +53,7 @@ TEST(FileStream, OpenModesAndErrors) {
         TFileStream writer(path, smWrite); // without smCreate the file is kept
         writer.Write("OLD", 3);
     }
-    EXPECT_EQ(Contents(path), "OLD contents");
+    EXPECT_EQ(FileContents(path), "OLD contents");
     TFileStream created(path, smRead | smWrite | smCreate);
     EXPECT_EQ(created.Size(), 0);
 }
@@ -86,7 +75,7 @@ TEST(FileStream, ReadWriteSeekTruncate) {
     EXPECT_TRUE(s.AtEnd());
     s.Seek(3);
     s.Truncate();
-    EXPECT_EQ(Contents(path), "012");
+    EXPECT_EQ(FileContents(path), "012");
     EXPECT_EQ(MessageOf([&] { s.Seek(-1); }),
               "Error moving file pointer - " + SysErrorMessage(EINVAL));
 }
@@ -125,7 +114,7 @@ TEST(FileStream, HandlesAndCloseAndDelete) {
                   "Error deleting \"\" - " + SysErrorMessage(ENOENT));
         EXPECT_EQ(s->Handle(), -1);
     }
-    EXPECT_EQ(Contents(path), "xyz");
+    EXPECT_EQ(FileContents(path), "xyz");
     TFileStream named(path, smRead);
     named.CloseAndDelete();
     EXPECT_FALSE(std::filesystem::exists(path));

@@ -4,6 +4,8 @@
 #include "bitmap/MemStream.h"
 #include "platform/TemporaryFolder.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
@@ -15,20 +17,12 @@
 #include <vector>
 
 using namespace stipplor;
+using namespace stipplor::testsupport;
 using stipplor::testsupport::TemporaryFolder;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-template <class F> std::string MessageOf(F&& f) {
-    try {
-        f();
-    } catch (const Exception& e) {
-        return e.Message();
-    }
-    return "(no exception)";
-}
 
 Bytes Save(TLinearBitmap& bitmap, TTIFFOptions options = 0, double resolution = 0) {
     TTIFFLoader writer;
