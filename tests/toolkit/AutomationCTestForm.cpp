@@ -1,0 +1,141 @@
+// The form the C automation test drives, built in C++ and handed over through C functions.
+#include "core/Exception.h"
+#include "toolkit/Agents.h"
+
+#include <charconv>
+#include <memory>
+#include <string>
+
+using namespace toolkit;
+
+namespace {
+
+constexpr int kMin = 2, kMax = 256;
+
+// A numeric field: text outside kMin..kMax shows in maroon; its value is the clamped number.
+class NumberField final : public TEdit {
+public:
+    using TEdit::TEdit;
+    bool Valid() const { return Parse().has_value() && *Parse() >= kMin && *Parse() <= kMax; }
+    std::optional<std::string> AutomationValue() const override {
+        auto n = Parse();
+        if (!n)
+            return std::nullopt;
+        return std::to_string(*n < kMin ? kMin : (*n > kMax ? kMax : *n));
+    }
+    void Step(int delta) { SetText(std::to_string(Parse().value_or(kMin) + delta)); }
+
+protected:
+    void Change() override {
+        Font().Color = Valid() ? clWindowText : clMaroon;
+        TEdit::Change();
+    }
+
+private:
+    std::optional<int> Parse() const {
+        int n = 0;
+        auto [end, error] = std::from_chars(Text().data(), Text().data() + Text().size(), n);
+        if (error != std::errc() || end != Text().data() + Text().size())
+            return std::nullopt;
+        return n;
+    }
+};
+
+// Repeats its click every 100 ms after a first 400 ms while held.
+class RepeatButton final : public TSpeedButton {
+public:
+    using TSpeedButton::TSpeedButton;
+    void MouseDown(TMouseButton b, TShiftState s, int x, int y) override {
+        TSpeedButton::MouseDown(b, s, x, y);
+        timer_.SetInterval(400);
+        timer_.SetOnTimer([this](TTimer& t) {
+            t.SetInterval(100);
+            if (Pressed() && MouseCapture())
+                Click();
+        });
+        timer_.SetEnabled(true);
+    }
+    void MouseUp(TMouseButton b, TShiftState s, int x, int y) override {
+        timer_.SetEnabled(false);
+        TSpeedButton::MouseUp(b, s, x, y);
+    }
+
+private:
+    TTimer timer_;
+};
+
+std::unique_ptr<TForm> BuildForm() {
+    auto form = std::make_unique<TForm>("TestForm");
+    form->SetCaption("Stipplor test");
+    auto& mode = form->Add<TRadioGroup>("ColorMode");
+    mode.SetItems({"Grayscale", "CMYK", "RGB"});
+    auto& group = form->Add<TGroupBox>("TIFFOutput");
+    auto& tiff = group.Add<TCheckBox>("TIFFOutputBox");
+    auto& path = group.Add<TEdit>("OutputPathEdit");
+    path.SetEnabled(false);
+    tiff.OnClick = [&tiff, &path](TControl&) { path.SetEnabled(tiff.Checked()); };
+    auto& cell = form->Add<NumberField>("CellSize");
+    cell.SetText("16");
+    auto& counter = form->Add<TLabel>("Counter");
+    counter.SetCaption("0");
+    auto& up = form->Add<RepeatButton>("Up");
+    up.OnClick = [&counter](TControl&) {
+        counter.SetCaption(std::to_string(std::stoi(counter.Caption()) + 1));
+    };
+    auto& table = form->Add<TEdit>("TableEdit");
+    auto& browse = form->Add<TButton>("Browse");
+    browse.OnClick = [&table](TControl&) {
+        TOpenDialog dialog;
+        dialog.Filter = "TIFF images|*.tif;*.tiff";
+        dialog.Options = ofHideReadOnly | ofFileMustExist | ofEnableSizing;
+        if (dialog.Execute())
+            table.SetText(dialog.FileName);
+    };
+    auto& ok = form->Add<TButton>("OK");
+    ok.SetCaption("OK");
+    ok.SetDefault(true);
+    ok.OnClick = [&cell, f = form.get()](TControl&) {
+        if (!cell.Valid())
+            throw stipplor::Exception("Invalid value for field");
+        f->SetModalResult(mrYes);
+    };
+    auto& cancel = form->Add<TButton>("Cancel");
+    cancel.SetCancel(true);
+    cancel.SetModalResult(mrCancel);
+    // The wheel focuses and steps the number field under the pointer.
+    form->OnMouseWheel = [](TControl&, TShiftState, int delta, TPoint, bool& handled) {
+        auto* field = dynamic_cast<NumberField*>(Mouse().WinControlUnderPointer());
+        if (!field || field->Focused() || !field->CanFocus())
+            return;
+        field->SetFocus();
+        field->Step(delta > 0 ? 1 : -1);
+        handled = true;
+    };
+    return form;
+}
+
+} // namespace
+
+extern "C" {
+
+void* ctest_form_create(void) {
+    try {
+        return BuildForm().release();
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+int ctest_form_show(void* form) {
+    try {
+        return static_cast<TForm*>(form)->ShowModal();
+    } catch (...) {
+        return -1;
+    }
+}
+
+void ctest_form_destroy(void* form) {
+    delete static_cast<TForm*>(form);
+}
+
+} // extern "C"
