@@ -33,8 +33,8 @@ static int expect_int(tk_form* form, const char* control, int property, int want
     int value = -12345;
     int result = tk_get_int(form, control, property, &value);
     if (result != TK_OK || value != want) {
-        fprintf(stderr, "%s: property %d is %d (result %d), want %d\n", control, property, value,
-                result, want);
+        fprintf(stderr, "%s: property %d is %d (result %d), want %d\n",
+                control ? control : "(form)", property, value, result, want);
         return 0;
     }
     return 1;
