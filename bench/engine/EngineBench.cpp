@@ -1,0 +1,189 @@
+// Throughput of the engine's stages (separation, rotation forward, screening loop, rotation
+// back) on a sample photograph, on one core and on all cores, and the full CMYK job at N = 16
+// with 16384 x 12288 plates in windowed temporary files. Peak memory is the peak resident
+// set, reset before each measurement.
+//
+//   engine_bench [--job] [--matrix] [--cores=1|all]   (default: everything)
+#include "bitmap/FileMappedBitmap.h"
+#include "engine/ColorSeparation.h"
+#include "engine/HalftoneScreen.h"
+#include "engine/MultiCoreProcessing.h"
+#include "engine/SamplePictures.h"
+
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+using namespace stipplor;
+
+namespace {
+
+const char* const Picture = "coffee-1024x768.png";
+
+void ResetPeakMemory() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+}
+
+double PeakMemoryMiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stod(line.substr(6)) / 1024.0;
+    return 0;
+}
+
+// User plus system time of all threads: on a shared machine the wall time also counts the
+// time other processes held the cores.
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+double Seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+}
+
+double MPs(int64_t pixels, double seconds) {
+    return seconds > 0 ? pixels / seconds / 1e6 : 0;
+}
+
+const char* CoreLabel(int cores) {
+    return cores == 1 ? "1 core" : "all cores";
+}
+
+void UseCores(int cores) {
+    SetProcessorCountForTesting(cores == 1 ? 1 : 0);
+}
+
+void Separation(TLinearBitmap& photo, int cores) {
+    UseCores(cores);
+    const int runs = 10;
+    TLinearBitmap c, m, y, k;
+    ResetPeakMemory();
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < runs; ++i)
+        SeparateCMYK(photo, c, m, y, k, 1.0f, 2.2f);
+    const double t = Seconds(start);
+    std::printf("separation CMYK (%s): %.1f MP/s input, peak %.0f MiB\n", CoreLabel(cores),
+                MPs(int64_t(runs) * photo.Width() * photo.Height(), t), PeakMemoryMiB());
+}
+
+void Matrix(TLinearBitmap& photo, int cores) {
+    UseCores(cores);
+    TLinearBitmap c, m, y, k;
+    SeparateCMYK(photo, c, m, y, k, 1.0f, 1.0f);
+    std::printf("\nscreening the C plane (%s); MP/s of each stage's output pixels\n",
+                CoreLabel(cores));
+    std::printf("   N  angle  fwd MP/s  screen MP/s  back MP/s   total s  ns/out px  "
+                "cpu ns/px  peak MiB\n");
+    for (int N : {8, 16, 64})
+        for (double degrees : {0.0, 22.0, 45.0, 67.0}) {
+            TLinearBitmap plane;
+            plane.Assign(c);
+            TFileMappedBitmap dest;
+            TRasterStageTimes times;
+            ResetPeakMemory();
+            const double cpu = CpuSeconds();
+            const auto start = std::chrono::steady_clock::now();
+            MakeRasterPattern(
+                plane, dest, N, DotShapeCircle,
+                static_cast<double>(static_cast<long double>(degrees) * 0.017453292519943295769L),
+                &times);
+            const double total = Seconds(start);
+            const double cpuTotal = CpuSeconds() - cpu;
+            std::printf("%4d  %5.0f  %8.1f  %11.1f  %9.1f  %8.2f  %9.3f  %9.3f  %8.0f\n", N,
+                        degrees, MPs(times.RotatedPixels, times.RotateForward),
+                        MPs(times.ScreenedPixels, times.Screening),
+                        MPs(times.OutputPixels, times.RotateBack), total,
+                        total * 1e9 / double(times.OutputPixels),
+                        cpuTotal * 1e9 / double(times.OutputPixels), PeakMemoryMiB());
+            std::fflush(stdout);
+        }
+}
+
+void FullJob(TLinearBitmap& photo, int cores) {
+    UseCores(cores);
+    ResetPeakMemory();
+    const double cpu = CpuSeconds();
+    const auto start = std::chrono::steady_clock::now();
+    TPlaneArray planes;
+    CreatePlanes(planes, 4);
+    SeparateCMYK(photo, *planes[0], *planes[1], *planes[2], *planes[3], 1.0f, 1.0f);
+    const double separation = Seconds(start);
+    const double angles[4] = {22, 45, 67, 0};
+    TFileMappedBitmap target; // one screening target for all planes, as the pipeline does
+    TRasterStageTimes sum;
+    int64_t outputPixels = 0;
+    for (int i = 0; i < 4; ++i) {
+        TRasterStageTimes times;
+        MakeRasterPattern(
+            *planes[i], target, 16, DotShapeCircle,
+            static_cast<double>(static_cast<long double>(angles[i]) * 0.017453292519943295769L),
+            &times);
+        planes[i].reset();
+        sum.RotateForward += times.RotateForward;
+        sum.Screening += times.Screening;
+        sum.RotateBack += times.RotateBack;
+        outputPixels += times.OutputPixels;
+    }
+    const double total = Seconds(start);
+    const double cpuTotal = CpuSeconds() - cpu;
+    std::printf("\nfull CMYK job, N = 16, 22/45/67/0 degrees, 4 plates of %d x %d (%s):\n"
+                "  %.2f s, %.3f ns per output pixel, peak RSS %.0f MiB, plates windowed: %s\n"
+                "  CPU time %.2f s (%.3f ns per output pixel)\n"
+                "  separation %.3f s, rotation forward %.3f s, screening %.3f s, rotation "
+                "back %.3f s\n",
+                target.Width(), target.Height(), CoreLabel(cores), total,
+                total * 1e9 / double(outputPixels), PeakMemoryMiB(),
+                target.IsWindowed() ? "yes" : "no", cpuTotal, cpuTotal * 1e9 / double(outputPixels),
+                separation, sum.RotateForward, sum.Screening, sum.RotateBack);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bool job = false, matrix = false;
+    std::vector<int> cores;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--job"))
+            job = true;
+        else if (!std::strcmp(argv[i], "--matrix"))
+            matrix = true;
+        else if (!std::strcmp(argv[i], "--cores=1"))
+            cores.push_back(1);
+        else if (!std::strcmp(argv[i], "--cores=all"))
+            cores.push_back(0);
+    }
+    if (!job && !matrix)
+        job = matrix = true;
+    if (cores.empty())
+        cores = {1, 0};
+
+    TLinearBitmap photo;
+    if (!samples::Available(Picture) || !samples::Load(Picture, photo)) {
+        std::printf("sample %s not found in %s: nothing measured\n", Picture,
+                    samples::Directory().c_str());
+        return 0;
+    }
+    std::printf("%s: %d x %d, %d processors\n", Picture, photo.Width(), photo.Height(),
+                ProcessorCount());
+    for (int c : cores) {
+        if (matrix) {
+            Separation(photo, c);
+            Matrix(photo, c);
+        }
+        if (job)
+            FullJob(photo, c);
+    }
+    return 0;
+}

@@ -1,0 +1,63 @@
+#pragma once
+// Splitting a picture into printing planes (grey; R, G, B; C, M, Y, K) and the 256-entry tone
+// tables applied to planes. Every plane is an 8-bit TLinearBitmap of the picture's size.
+//
+// Out-of-range settings are made harmless rather than refused: an image gamma that is not a
+// positive finite number counts as 1, and a black ink usage is clamped to 0..1 (NaN counts
+// as the default 1). No table value ever leaves 0..255.
+#include "bitmap/LinarBitmap.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+namespace stipplor {
+
+using TToneTable = std::array<uint8_t, 256>;
+
+// Linear: 255*(i/255)^gamma in single precision; Encode: the 256-scaled weighted sum of three
+// Linear values back to an 8-bit level, Round(255*(j/65280)^(1/gamma)).
+struct TLuminanceTables {
+    static constexpr int EncodeEntries = 65281;
+    std::array<float, 256> Linear{};
+    std::array<uint8_t, EncodeEntries> Encode{};
+};
+
+// Table[0] = 0, Table[i] = Round(255*(i/255)^(1/G)) clamped to 0..255.
+void MakeGammaTable(TToneTable& Table, double G);
+// x = 1: 255 - i; otherwise Round(255*(1 - (i/255)^x)^(1/x)), clamped to 0..255.
+void MakeInverseCurve(TToneTable& Table, double x);
+void MakeLuminanceTables(TLuminanceTables& Tables, float Gamma);
+// Colour packs blue in the lowest byte, green in the next, red in the third.
+uint8_t LuminanceOf(const TLuminanceTables& Tables, uint32_t Colour);
+
+// 24-bit with Channel 0, 1 or 2: only that byte of every pixel (blue, green, red); otherwise
+// every byte of every row.
+void ApplyTable(const TToneTable& Table, TLinearBitmap& Bitmap, int32_t Channel);
+
+// A 24-bit source with gamma exactly 1 uses Round((2*red + 3*green + blue) / 6); every other
+// case goes through the luminance tables (8-bit pictures through their palette).
+void MakeGreyPlane(TLinearBitmap& Source, TLinearBitmap& Dest, float Gamma);
+void MakeGreyInPlace(TLinearBitmap& Bitmap, float Gamma);
+
+using TPlaneArray = std::array<std::unique_ptr<TLinearBitmap>, 4>;
+
+void CreatePlanes(TPlaneArray& Planes, int32_t Count);
+void FreePlanes(TPlaneArray& Planes, int32_t Count);
+
+void SplitRGB(TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap& GPlane,
+              TLinearBitmap& BPlane);
+// Planes[0..2] become the R, G and B planes; on failure all three are freed.
+void MakeRGBPlanes(TLinearBitmap& Source, TPlaneArray& Planes);
+
+// Ink planes by direct conversion with black generation; u is the black ink usage (0..1).
+void SeparateCMYK(TLinearBitmap& Source, TLinearBitmap& CPlane, TLinearBitmap& MPlane,
+                  TLinearBitmap& YPlane, TLinearBitmap& KPlane, float u, float Gamma);
+
+// The gamma actually used for a reported image gamma, and the usage actually used for a
+// requested black ink usage (see the note at the top).
+float EffectiveGamma(float Gamma) noexcept;
+float EffectiveBlackUsage(float u) noexcept;
+
+} // namespace stipplor

@@ -1,0 +1,356 @@
+#include "engine/HalftoneScreen.h"
+
+#include "bitmap/FileMappedBitmap.h"
+#include "core/Rounding.h"
+#include "engine/Rotation.h"
+#include "engine/RowLoop.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <numbers>
+#include <numeric>
+#include <typeinfo>
+#include <vector>
+
+namespace stipplor {
+
+namespace {
+
+constexpr double Pi = std::numbers::pi;
+constexpr double RightAngleTolerance = 0.0001;
+// Targets above these sizes (bytes) go to windowed temporary files.
+constexpr int64_t ScreenTargetFileThreshold = 524288000;
+constexpr int64_t RotatedTargetFileThreshold = 104857600;
+// Rows of a windowed target brought into view at once by the unturned screen.
+constexpr int64_t ScreenBandBytes = 32 << 20;
+
+class TStopwatch {
+public:
+    double Lap() {
+        const auto now = std::chrono::steady_clock::now();
+        const double seconds = std::chrono::duration<double>(now - last_).count();
+        last_ = now;
+        return seconds;
+    }
+
+private:
+    std::chrono::steady_clock::time_point last_ = std::chrono::steady_clock::now();
+};
+
+void RequireCellSize(int32_t N) {
+    if (N < MinCellSize || N > MaxCellSize)
+        throw ELinearBitmap("Unsupported cell size");
+}
+
+std::unique_ptr<TLinearBitmap> NewCell(int32_t N) {
+    auto cell = std::make_unique<TLinearBitmap>();
+    cell->Allocate(N, N, PixelFormat8, 0);
+    cell->SetPalette(GrayPalette.data());
+    cell->Fill(0);
+    return cell;
+}
+
+std::unique_ptr<TLinearBitmap> CopyOf(TLinearBitmap& Bitmap) {
+    auto copy = std::make_unique<TLinearBitmap>();
+    copy->Assign(Bitmap);
+    return copy;
+}
+
+int32_t CoverageLevel(int64_t setPixels, int32_t N) {
+    return RoundToInt32(static_cast<double>(setPixels) / static_cast<double>(N * N) * 255);
+}
+
+template <class Distance>
+void BuildGrowingDots(TDotPatternTable& Table, int32_t N, Distance distance) {
+    RequireCellSize(N);
+    auto dot = NewCell(N);
+    const double c = (N - 1) / 2.0;
+    const int32_t cellPixels = N * N;
+    const int32_t count = RoundToInt32(cellPixels / 2.0);
+
+    // Taking pixels in order of (distance, reading order) is the repeated search for the
+    // nearest pixel still clear, where an equal distance never replaces an earlier pixel.
+    std::vector<double> dist(cellPixels);
+    for (int32_t p = 0; p < cellPixels; ++p)
+        dist[p] = distance(p % N - c, p / N - c);
+    std::vector<int32_t> order(cellPixels);
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int32_t a, int32_t b) { return dist[a] < dist[b]; });
+
+    Table[0] = {CopyOf(*dot), 0};
+    int32_t i = 0;
+    for (int32_t j = 1; j <= count; ++j) {
+        const int32_t p = order[j - 1];
+        dot->RowPointer(p / N)[p % N] = 255;
+        const int32_t upTo = RoundToInt32(static_cast<double>(j) / count * 128);
+        while (i < upTo) {
+            ++i;
+            Table[i] = {CopyOf(*dot), CoverageLevel(j, N)};
+        }
+    }
+}
+
+void InvertPixels(TLinearBitmap& Bitmap) {
+    for (int32_t y = 0; y < Bitmap.Height(); ++y) {
+        uint8_t* row = Bitmap.RowPointer(y);
+        for (int32_t x = 0; x < Bitmap.BytesPerLine(); ++x)
+            row[x] = static_cast<uint8_t>(~row[x]);
+    }
+}
+
+int64_t NonzeroPixels(TLinearBitmap& Bitmap) {
+    int64_t n = 0;
+    for (int32_t y = 0; y < Bitmap.Height(); ++y) {
+        const uint8_t* row = Bitmap.RowPointer(y);
+        n += Bitmap.Width() - std::count(row, row + Bitmap.Width(), uint8_t{0});
+    }
+    return n;
+}
+
+// The dot table in the forms the screening loop uses: rows of bytes for 8-bit targets and
+// rows of bits in 32-bit words (bit 0 leftmost) for turned screens.
+class TDotRows {
+public:
+    TDotRows(const TDotPatternTable& Table, int32_t N)
+        : n_(N), wordsPerRow_((N + 31) / 32), bytes_(size_t(256) * N * N),
+          words_(size_t(256) * N * wordsPerRow_, 0) {
+        for (int e = 0; e < 256; ++e) {
+            TLinearBitmap& image = *Table[e].Image;
+            levels_[e] = Table[e].Level;
+            for (int32_t r = 0; r < N; ++r) {
+                const uint8_t* src = image.RowPointer(r);
+                std::memcpy(&bytes_[(size_t(e) * n_ + r) * n_], src, N);
+                uint32_t* bits = &words_[(size_t(e) * N + r) * wordsPerRow_];
+                for (int32_t x = 0; x < N; ++x)
+                    if (src[x])
+                        bits[x >> 5] |= uint32_t(1) << (x & 31);
+            }
+        }
+    }
+
+    int32_t CellSize() const noexcept { return n_; }
+    const uint8_t* ByteRow(int e, int32_t r) const noexcept {
+        return &bytes_[(size_t(e) * n_ + r) * n_];
+    }
+    const uint32_t* Words() const noexcept { return words_.data(); }
+    int32_t WordsPerRow() const noexcept { return wordsPerRow_; }
+
+    // The tone each pixel of a plane row prints: the carry passes on what the chosen dot
+    // prints too much or too little, from one pixel to the next, and restarts every row.
+    void ChooseEntries(const uint8_t* tones, int32_t width, uint8_t* entries) const {
+        int32_t carry = 0;
+        for (int32_t x = 0; x < width; ++x) {
+            const int32_t a = std::clamp(tones[x] + carry, 0, 255);
+            carry = a - levels_[a];
+            entries[x] = static_cast<uint8_t>(a);
+        }
+    }
+
+private:
+    int32_t n_;
+    int32_t wordsPerRow_;
+    std::array<int32_t, 256> levels_{};
+    std::vector<uint8_t> bytes_;
+    std::vector<uint32_t> words_;
+};
+
+void AllocateTarget(TLinearBitmap& Target, int32_t Width, int32_t Height, int64_t Threshold) {
+    auto* mapped = dynamic_cast<TFileMappedBitmap*>(&Target);
+    if (mapped && static_cast<int64_t>(Width) * Height > Threshold)
+        mapped->AllocateIn(Width, Height, PixelFormat8, bsTempFile, false);
+    else
+        Target.Allocate(Width, Height, PixelFormat8, 0);
+}
+
+int32_t ScaledSide(int64_t side, int32_t N) {
+    const int64_t scaled = side * N;
+    if (scaled > INT32_MAX)
+        throw ELinearBitmap("Invalid bitmap size");
+    return static_cast<int32_t>(scaled);
+}
+
+// One row of cells: each of its N output rows is the byte rows of the chosen dots side by side.
+void ScreenRowOfCells(TLinearBitmap& Plane, int32_t y, const TDotRows& dots,
+                      const std::function<uint8_t*(int32_t)>& targetRow) {
+    const int32_t N = dots.CellSize(), width = Plane.Width();
+    std::vector<uint8_t> entries(width);
+    dots.ChooseEntries(Plane.RowPointer(y), width, entries.data());
+    for (int32_t r = 0; r < N; ++r) {
+        uint8_t* out = targetRow(y * N + r);
+        for (int32_t x = 0; x < width; ++x)
+            std::memcpy(out + size_t(x) * N, dots.ByteRow(entries[x], r), N);
+    }
+}
+
+// Unturned screen: each output row is the byte rows of the chosen dots side by side. A
+// windowed target is filled in bands that are brought into view first, so that the rows of
+// a band can still be written in parallel.
+void ScreenIntoBytes(TLinearBitmap& Plane, TLinearBitmap& Target, const TDotRows& dots) {
+    const int32_t N = dots.CellSize();
+    auto* windowed = dynamic_cast<TFileMappedBitmap*>(&Target);
+    if (Plane.IsWindowed() || !windowed || !windowed->IsWindowed()) {
+        ForEachRow(Plane.Height(), RowsMayRunInParallel(Plane, Target), [&](int32_t y) {
+            ScreenRowOfCells(Plane, y, dots, [&](int32_t row) { return Target.RowPointer(row); });
+        });
+        return;
+    }
+    const int64_t cellRowBytes = int64_t(N) * Target.BytesPerLine();
+    const int32_t band = static_cast<int32_t>(std::max<int64_t>(1, ScreenBandBytes / cellRowBytes));
+    for (int32_t y0 = 0; y0 < Plane.Height(); y0 += band) {
+        const int32_t y1 = std::min(Plane.Height() - 1, y0 + band - 1);
+        windowed->EnsureRows(y0 * N, (y1 - y0 + 1) * N);
+        ParallelFor(y0, y1, [&](int32_t y) {
+            ScreenRowOfCells(Plane, y, dots,
+                             [&](int32_t row) { return Target.DirectRowPointer(row); });
+        });
+    }
+}
+
+// Turned screen: the dot chosen for every cell, three spare bytes at the end for word reads.
+std::vector<uint8_t> ChooseAllEntries(TLinearBitmap& Plane, const TDotRows& dots) {
+    const int32_t width = Plane.Width();
+    std::vector<uint8_t> entries(size_t(width) * Plane.Height() + 3, 0);
+    ForEachRow(Plane.Height(), !Plane.IsWindowed(), [&](int32_t y) {
+        dots.ChooseEntries(Plane.RowPointer(y), width, &entries[size_t(y) * width]);
+    });
+    return entries;
+}
+
+} // namespace
+
+void BuildCircleDots(TDotPatternTable& Table, int32_t CellSize) {
+    BuildGrowingDots(Table, CellSize, [](double dx, double dy) { return dx * dx + dy * dy; });
+}
+
+void BuildDiamondDots(TDotPatternTable& Table, int32_t CellSize) {
+    BuildGrowingDots(Table, CellSize,
+                     [](double dx, double dy) { return std::fabs(dx) + std::fabs(dy); });
+}
+
+void MirrorDots(TDotPatternTable& Table, int32_t CellSize) {
+    const int32_t N = CellSize;
+    RequireCellSize(N);
+    const int32_t h = N / 2;
+    for (int k = 129; k <= 255; ++k) {
+        TLinearBitmap& partner = *Table[255 - k].Image;
+        auto cell = NewCell(N);
+        cell->PasteImage(partner, -h, -h);
+        cell->PasteImage(partner, N - h, -h);
+        cell->PasteImage(partner, -h, N - h);
+        cell->PasteImage(partner, N - h, N - h);
+        InvertPixels(*cell);
+        Table[k] = {std::move(cell), 0};
+        Table[k].Level = CoverageLevel(NonzeroPixels(*Table[k].Image), N);
+    }
+}
+
+void PackDotBits(const TLinearBitmap& Dot, TLinearBitmap& Target, int32_t X, int32_t Y) {
+    const int64_t targetBits = static_cast<int64_t>(Target.BytesPerLine()) * 8;
+    if (!Dot.Allocated() || Dot.PixelFormat() != PixelFormat8 || !Target.Allocated() || X < 0 ||
+        Y < 0 || X + int64_t(Dot.Width()) > targetBits ||
+        Y + int64_t(Dot.Height()) > Target.Height())
+        throw ELinearBitmap("Invalid bitmap size");
+    for (int32_t r = 0; r < Dot.Height(); ++r) {
+        const uint8_t* src = Dot.DirectRowPointer(r);
+        uint8_t* out = Target.RowPointer(Y + r);
+        for (int32_t i = 0; i < Dot.Width(); ++i) {
+            const int64_t at = int64_t(X) + i;
+            if (src[i])
+                out[at >> 3] |= uint8_t(1u << (at & 7));
+        }
+    }
+}
+
+double ScreenAngle(double Angle) {
+    const double theta = NormalizeAngle(Angle);
+    for (double right : {Pi, 3 * Pi / 2, Pi / 2})
+        if (std::fabs(theta - right) < RightAngleTolerance)
+            return 0.0;
+    return theta;
+}
+
+void MakeRasterPattern(TLinearBitmap& Source, TLinearBitmap& Dest, int32_t CellSize,
+                       uint8_t DotShape, double Angle, TRasterStageTimes* Times) {
+    TRasterStageTimes ignored;
+    TRasterStageTimes& times = Times ? *Times : ignored;
+    times = {};
+    if (DotShape != DotShapeCircle && DotShape != DotShapeDiamond)
+        throw ELinearBitmap("Unsupported dot shape");
+    RequireCellSize(CellSize);
+    if (!Source.Allocated() || Source.PixelFormat() != PixelFormat8)
+        throw ELinearBitmap("Unsupported pixel format");
+    const int32_t N = CellSize;
+    const double theta = ScreenAngle(Angle);
+    const bool rotating = theta > 0;
+
+    TPalette palette = GrayPalette;
+    if (Source.Palette())
+        std::memcpy(palette.data(), Source.Palette(), PaletteBytes);
+
+    std::unique_ptr<TLinearBitmap> copy;
+    TLinearBitmap* plane = &Source;
+    if (&Source == &Dest || rotating) {
+        copy = std::make_unique<TLinearBitmap>();
+        if (typeid(Source) == typeid(TLinearBitmap))
+            copy->TakeOver(Source);
+        else
+            copy->Assign(Source);
+        plane = copy.get();
+    }
+    const int32_t outWidth = ScaledSide(plane->Width(), N);
+    const int32_t outHeight = ScaledSide(plane->Height(), N);
+
+    TStopwatch watch;
+    std::unique_ptr<TDotRows> dots;
+    {
+        TDotPatternTable table;
+        if (DotShape == DotShapeCircle)
+            BuildCircleDots(table, N);
+        else
+            BuildDiamondDots(table, N);
+        MirrorDots(table, N);
+        dots = std::make_unique<TDotRows>(table, N);
+    }
+
+    if (!rotating) {
+        AllocateTarget(Dest, outWidth, outHeight, ScreenTargetFileThreshold);
+        Dest.SetPalette(palette.data());
+        ScreenIntoBytes(*plane, Dest, *dots);
+        times.Screening = watch.Lap();
+        times.ScreenedPixels = times.OutputPixels = int64_t(outWidth) * outHeight;
+        return;
+    }
+
+    // Turn the plane the other way, choose the dots of its axis-aligned cells, turn back.
+    times.Screening = watch.Lap(); // the dot table
+    const TBitmapSize turned = RotatedSize(*plane, -theta, 1.0);
+    {
+        auto rotated = std::make_unique<TLinearBitmap>();
+        rotated->Allocate(turned.Width, turned.Height, PixelFormat8, 0);
+        RotateBitmap(*plane, *rotated, -theta);
+        rotated->SetPalette(palette.data());
+        plane->TakeOver(*rotated);
+    }
+    times.RotateForward = watch.Lap();
+    times.RotatedPixels = int64_t(turned.Width) * turned.Height;
+    // The turned-back screen is looked up in the chosen cells and the dot table directly,
+    // exactly as if the screen had been packed at one bit per pixel and turned back.
+    const std::vector<uint8_t> entries = ChooseAllEntries(*plane, *dots);
+    plane->Release();
+    times.Screening += watch.Lap();
+    times.ScreenedPixels = int64_t(ScaledSide(turned.Width, N)) * ScaledSide(turned.Height, N);
+
+    AllocateTarget(Dest, outWidth, outHeight, RotatedTargetFileThreshold);
+    const TCellScreen screen{entries.data(), turned.Width,       turned.Height, N,
+                             dots->Words(),  dots->WordsPerRow()};
+    RotateCellScreen(screen, Dest, theta);
+    Dest.SetPalette(palette.data());
+    times.RotateBack = watch.Lap();
+    times.OutputPixels = int64_t(outWidth) * outHeight;
+}
+
+} // namespace stipplor

@@ -1,0 +1,57 @@
+#pragma once
+// Amplitude-modulated halftone screens: every plane pixel becomes an N x N cell holding a dot
+// whose area follows the pixel's tone, optionally with the whole screen turned by an angle.
+#include "bitmap/LinarBitmap.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+namespace stipplor {
+
+inline constexpr uint8_t DotShapeCircle = 0;
+inline constexpr uint8_t DotShapeDiamond = 1;
+inline constexpr int32_t MinCellSize = 2;
+inline constexpr int32_t MaxCellSize = 256;
+
+// Entry i is the dot printed for tone i: an N x N 8-bit image of 0/255 pixels with the grey
+// palette, and its level, the share of 255-pixels scaled to 255 and rounded.
+struct TDotPattern {
+    std::unique_ptr<TLinearBitmap> Image;
+    int32_t Level = 0;
+};
+using TDotPatternTable = std::array<TDotPattern, 256>;
+
+// Fill entries 0..128 with dots growing from the cell's centre, nearest pixels first (ties in
+// reading order); they differ only in the distance (Euclidean or city-block).
+void BuildCircleDots(TDotPatternTable& Table, int32_t CellSize);
+void BuildDiamondDots(TDotPatternTable& Table, int32_t CellSize);
+// Fill entries 129..255: entry k is the negative of entry 255 - k moved by half a cell, so that
+// beyond half coverage the gaps shrink toward the cell corners.
+void MirrorDots(TDotPatternTable& Table, int32_t CellSize);
+
+// ORs the nonzero pixels of Dot as set bits into a packed bitmap (bit 0 of a byte is its
+// leftmost pixel), with the dot's top-left pixel at bit column X of row Y. Raises
+// ELinearBitmap "Invalid bitmap size" when the dot does not lie inside Target.
+void PackDotBits(const TLinearBitmap& Dot, TLinearBitmap& Target, int32_t X, int32_t Y);
+
+// The screen angle actually used: NormalizeAngle, with right angles folded to 0.
+double ScreenAngle(double Angle);
+
+// Where the time of one MakeRasterPattern call went, for benchmarks (seconds, and the pixels
+// each stage produced).
+struct TRasterStageTimes {
+    double RotateForward = 0, Screening = 0, RotateBack = 0;
+    int64_t RotatedPixels = 0, ScreenedPixels = 0, OutputPixels = 0;
+};
+
+// Dest becomes the screened plane: (W*N) x (H*N) 8-bit pixels of 0 and 255 with Source's
+// palette. Dest may be Source. When a working copy is needed (Dest is Source, or the screen
+// is turned) and Source is exactly a TLinearBitmap, the copy takes over Source's pixels and
+// Source is left empty. Large targets go to windowed temporary files when Dest is a
+// TFileMappedBitmap. Raises ELinearBitmap for a dot shape other than 0/1 ("Unsupported dot
+// shape"), a cell size outside 2..256 ("Unsupported cell size") or a source that is not 8-bit.
+void MakeRasterPattern(TLinearBitmap& Source, TLinearBitmap& Dest, int32_t CellSize,
+                       uint8_t DotShape, double Angle, TRasterStageTimes* Times = nullptr);
+
+} // namespace stipplor

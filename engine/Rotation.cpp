@@ -1,0 +1,499 @@
+#include "engine/Rotation.h"
+
+#include "bitmap/FileMappedBitmap.h"
+#include "core/Rounding.h"
+#include "engine/MultiCoreProcessing.h"
+#include "engine/RowLoop.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <numbers>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define STIPPLOR_X86_KERNELS 1
+#endif
+
+namespace stipplor {
+
+namespace {
+
+constexpr double TwoPi = 2.0 * std::numbers::pi;
+constexpr int32_t PieceSize = 2048;
+constexpr int32_t StripWidth = 256;
+// Beyond this many turns a negative angle is folded in one step instead of turn by turn.
+constexpr double StepwiseFoldLimit = -TwoPi * 4096.0;
+
+[[noreturn]] void RaiseUnsupportedFormat() {
+    throw ELinearBitmap("Unsupported pixel format");
+}
+
+void RequireAllocated8or24(const TLinearBitmap& Bitmap) {
+    if (!Bitmap.Allocated() ||
+        (Bitmap.PixelFormat() != PixelFormat8 && Bitmap.PixelFormat() != PixelFormat24))
+        RaiseUnsupportedFormat();
+}
+
+void RequireFiniteAngle(double Angle) {
+    if (!std::isfinite(Angle))
+        throw ELinearBitmap("Invalid rotation angle");
+}
+
+TFileMappedBitmap* WindowedMapped(TLinearBitmap& Bitmap) {
+    auto* mapped = dynamic_cast<TFileMappedBitmap*>(&Bitmap);
+    return (mapped && mapped->IsWindowed()) ? mapped : nullptr;
+}
+
+// --- RotateBitmap --------------------------------------------------------------------------
+
+// Integer position and 8-bit weight of one source coordinate; the last column or row samples
+// the one before it at full weight, so that both neighbours exist.
+struct TSampleAxis {
+    int64_t Index;
+    uint32_t Weight;
+};
+
+inline TSampleAxis SampleAxis(double s, int32_t extent) {
+    int64_t j = static_cast<int64_t>(s);
+    if (j == extent - 1)
+        return {j - 1, 256};
+    int64_t w = static_cast<int64_t>((s - static_cast<double>(j)) * 256.0 + 0.5);
+    return {j, static_cast<uint32_t>(std::max<int64_t>(w, 0))};
+}
+
+inline uint8_t Blend(uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t u, uint32_t v) {
+    return static_cast<uint8_t>(
+        (v * ((256 - u) * c + u * d) + (256 - v) * ((256 - u) * a + u * b)) >> 16);
+}
+
+// --- Turning back a one-bit screen ----------------------------------------------------------
+
+struct TBackGeometry {
+    double Cos, Sin;
+    int64_t SourceCentreX, SourceCentreY;
+    int64_t DestCentreX, DestCentreY;
+    int32_t ContentWidth, ContentHeight;
+};
+
+TBackGeometry MakeBackGeometry(double Angle, TBitmapSize content, const TLinearBitmap& Dest) {
+    TBackGeometry g;
+    g.Cos = std::cos(Angle);
+    g.Sin = std::sin(Angle);
+    g.ContentWidth = content.Width;
+    g.ContentHeight = content.Height;
+    g.SourceCentreX = content.Width / 2;
+    g.SourceCentreY = content.Height / 2;
+    g.DestCentreX = Dest.Width() / 2;
+    g.DestCentreY = Dest.Height() / 2;
+    return g;
+}
+
+// Source position of a doubled destination coordinate: rounding on doubled coordinates maps
+// pixel centres to pixel centres. Division truncates toward zero.
+inline int64_t SourceX(const TBackGeometry& g, double d2x, double d2y) {
+    return (RoundToInt64(d2x * g.Cos - d2y * g.Sin) - 1) / 2 + g.SourceCentreX;
+}
+inline int64_t SourceY(const TBackGeometry& g, double d2x, double d2y) {
+    return (RoundToInt64(d2x * g.Sin + d2y * g.Cos) - 1) / 2 + g.SourceCentreY;
+}
+inline double Doubled(int64_t v, int64_t centre) {
+    return static_cast<double>(2 * (v - centre) + 1);
+}
+
+// Source rows the columns X0..X1 of row Y read: the mapping is monotone along a row, so the
+// two ends bound it.
+void SourceRowRange(const TBackGeometry& g, int64_t y, int64_t x0, int64_t x1, int64_t& low,
+                    int64_t& high) {
+    const double d2y = Doubled(y, g.DestCentreY);
+    const int64_t a = SourceY(g, Doubled(x0, g.DestCentreX), d2y);
+    const int64_t b = SourceY(g, Doubled(x1, g.DestCentreX), d2y);
+    low = std::clamp<int64_t>(std::min(a, b), 0, g.ContentHeight - 1);
+    high = std::clamp<int64_t>(std::max(a, b), 0, g.ContentHeight - 1);
+}
+
+// The bits of a packed bitmap: bit sx & 7 of byte sx >> 3 of row sy.
+struct TPackedBits {
+    uintptr_t Base; // address of row 0 (valid for the rows in view)
+    int64_t BytesPerLine;
+    bool Bit(int64_t sx, int64_t sy) const {
+        const auto* row = reinterpret_cast<const uint8_t*>(Base + sy * BytesPerLine);
+        return (row[sx >> 3] >> (sx & 7)) & 1;
+    }
+};
+
+// The bits of a screen of cells, the pixel (sx % N, sy % N) of the dot chosen for the cell
+// (sx / N, sy / N).
+struct TCellBits {
+    const TCellScreen* Screen;
+    bool Bit(int64_t sx, int64_t sy) const {
+        const TCellScreen& s = *Screen;
+        const int64_t N = s.CellSize, cx = sx / N, cy = sy / N, ix = sx - cx * N, iy = sy - cy * N;
+        const int64_t entry = s.Entries[cy * s.Columns + cx];
+        return (s.DotBits[(entry * N + iy) * s.WordsPerRow + (ix >> 5)] >> (ix & 31)) & 1;
+    }
+};
+
+template <class Bits>
+void BackRowScalar(const TBackGeometry& g, const Bits& bits, uint8_t* dest, int64_t y, int64_t from,
+                   int64_t to) {
+    const double d2y = Doubled(y, g.DestCentreY);
+    for (int64_t x = from; x <= to; ++x) {
+        const double d2x = Doubled(x, g.DestCentreX);
+        const int64_t sx = SourceX(g, d2x, d2y);
+        const int64_t sy = SourceY(g, d2x, d2y);
+        const bool inside = sx >= 0 && sx < g.ContentWidth && sy >= 0 && sy < g.ContentHeight;
+        dest[x] = (inside && bits.Bit(sx, sy)) ? 255 : 0;
+    }
+}
+
+#ifdef STIPPLOR_X86_KERNELS
+// Eight pixels at a time with the very same IEEE operations as the scalar loop (multiply,
+// subtract or add, round half to even); the bits are then fetched with gathers of 32-bit
+// words. All lane arithmetic fits 32 bits (see FitsLaneArithmetic).
+#define STIPPLOR_AVX2 __attribute__((target("avx2")))
+
+// (r - 1) div 2, truncating toward zero.
+STIPPLOR_AVX2 inline __m256i HalveBelow(__m256i r) {
+    const __m256i t = _mm256_sub_epi32(r, _mm256_set1_epi32(1));
+    return _mm256_srai_epi32(_mm256_add_epi32(t, _mm256_srli_epi32(t, 31)), 1);
+}
+
+STIPPLOR_AVX2 inline __m128i RoundedToInt(__m256d v) {
+    return _mm256_cvtpd_epi32(_mm256_round_pd(v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+}
+
+// 0/255 bytes of eight lanes that hold 0 or 1 into dest[0..7].
+STIPPLOR_AVX2 inline void StoreBytes(uint8_t* dest, __m256i set) {
+    const __m256i value = _mm256_sub_epi32(_mm256_setzero_si256(), set);
+    const __m128i words =
+        _mm_packs_epi32(_mm256_castsi256_si128(value), _mm256_extracti128_si256(value, 1));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dest), _mm_packs_epi16(words, words));
+}
+
+// The word gathered at a byte offset that need not be aligned.
+STIPPLOR_AVX2 inline __m256i GatherBits(const uint32_t* base, __m256i bitOffset) {
+    const __m256i words = _mm256_i32gather_epi32(reinterpret_cast<const int*>(base),
+                                                 _mm256_srli_epi32(bitOffset, 5), 4);
+    return _mm256_and_si256(
+        _mm256_srlv_epi32(words, _mm256_and_si256(bitOffset, _mm256_set1_epi32(31))),
+        _mm256_set1_epi32(1));
+}
+
+// Bits of a packed bitmap, addressed relative to one source row so that offsets stay small;
+// words are read aligned, so they never cross a page and never leave the rows in view.
+struct TPackedLanes {
+    const uint32_t* Aligned;
+    int32_t MisalignBits;
+    int32_t LowRow;
+    int32_t BitsPerRow;
+    STIPPLOR_AVX2 __m256i Fetch(__m256i sx, __m256i sy, __m256i inside) const {
+        __m256i bit =
+            _mm256_add_epi32(_mm256_mullo_epi32(_mm256_sub_epi32(sy, _mm256_set1_epi32(LowRow)),
+                                                _mm256_set1_epi32(BitsPerRow)),
+                             _mm256_add_epi32(sx, _mm256_set1_epi32(MisalignBits)));
+        return GatherBits(Aligned, _mm256_and_si256(bit, inside));
+    }
+};
+
+// Exact division of non-negative lanes below 2^30 by N <= 256: the quotient of the doubles
+// is at least 1/N away from the next integer unless it is one, so a bias far below 1/N and
+// far above the rounding error makes the floor exact.
+STIPPLOR_AVX2 inline __m256i DivideLanes(__m256i v, __m256d reciprocal) {
+    const __m256d bias = _mm256_set1_pd(1.0 / 4096);
+    auto half = [&](__m128i h) STIPPLOR_AVX2 {
+        return _mm256_cvttpd_epi32(
+            _mm256_add_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(h), reciprocal), bias));
+    };
+    return _mm256_set_m128i(half(_mm256_extracti128_si256(v, 1)), half(_mm256_castsi256_si128(v)));
+}
+
+struct TCellLanes {
+    const uint8_t* Entries; // readable three bytes beyond the last entry
+    const uint32_t* DotBits;
+    int32_t Columns, CellSize, WordsPerRow, Shift; // Shift: log2 N when N is a power of 2
+    double Reciprocal;
+    STIPPLOR_AVX2 __m256i Fetch(__m256i sx, __m256i sy, __m256i inside) const {
+        sx = _mm256_and_si256(sx, inside);
+        sy = _mm256_and_si256(sy, inside);
+        __m256i cx, cy;
+        if (Shift >= 0) {
+            cx = _mm256_srli_epi32(sx, Shift);
+            cy = _mm256_srli_epi32(sy, Shift);
+        } else {
+            const __m256d r = _mm256_set1_pd(Reciprocal);
+            cx = DivideLanes(sx, r);
+            cy = DivideLanes(sy, r);
+        }
+        const __m256i n = _mm256_set1_epi32(CellSize);
+        const __m256i ix = _mm256_sub_epi32(sx, _mm256_mullo_epi32(cx, n));
+        const __m256i iy = _mm256_sub_epi32(sy, _mm256_mullo_epi32(cy, n));
+        const __m256i cell =
+            _mm256_add_epi32(_mm256_mullo_epi32(cy, _mm256_set1_epi32(Columns)), cx);
+        const __m256i entry =
+            _mm256_and_si256(_mm256_i32gather_epi32(reinterpret_cast<const int*>(Entries), cell, 1),
+                             _mm256_set1_epi32(0xFF));
+        const __m256i word =
+            _mm256_add_epi32(_mm256_mullo_epi32(_mm256_add_epi32(_mm256_mullo_epi32(entry, n), iy),
+                                                _mm256_set1_epi32(WordsPerRow)),
+                             _mm256_srli_epi32(ix, 5));
+        const __m256i words =
+            _mm256_i32gather_epi32(reinterpret_cast<const int*>(DotBits), word, 4);
+        const __m256i set =
+            _mm256_and_si256(_mm256_srlv_epi32(words, _mm256_and_si256(ix, _mm256_set1_epi32(31))),
+                             _mm256_set1_epi32(1));
+        return _mm256_and_si256(set, inside);
+    }
+};
+
+// Returns the first column it did not do.
+template <class Lanes>
+STIPPLOR_AVX2 int64_t BackRowAvx2(const TBackGeometry& g, const Lanes& lanes, uint8_t* dest,
+                                  int64_t y, int64_t from, int64_t to) {
+    const double d2y = Doubled(y, g.DestCentreY);
+    const __m256d cosV = _mm256_set1_pd(g.Cos);
+    const __m256d sinV = _mm256_set1_pd(g.Sin);
+    const __m256d ySin = _mm256_set1_pd(d2y * g.Sin);
+    const __m256d yCos = _mm256_set1_pd(d2y * g.Cos);
+    const __m256i csx = _mm256_set1_epi32(static_cast<int32_t>(g.SourceCentreX));
+    const __m256i csy = _mm256_set1_epi32(static_cast<int32_t>(g.SourceCentreY));
+    const __m256i width = _mm256_set1_epi32(g.ContentWidth);
+    const __m256i height = _mm256_set1_epi32(g.ContentHeight);
+    const __m256i minusOne = _mm256_set1_epi32(-1);
+    const __m256d start = _mm256_set1_pd(Doubled(from, g.DestCentreX));
+    __m256d dxLo = _mm256_add_pd(_mm256_setr_pd(0.0, 2.0, 4.0, 6.0), start);
+    __m256d dxHi = _mm256_add_pd(_mm256_setr_pd(8.0, 10.0, 12.0, 14.0), start);
+    const __m256d step = _mm256_set1_pd(16.0);
+
+    int64_t x = from;
+    for (; x + 8 <= to + 1; x += 8) {
+        const __m256i rx =
+            _mm256_set_m128i(RoundedToInt(_mm256_sub_pd(_mm256_mul_pd(dxHi, cosV), ySin)),
+                             RoundedToInt(_mm256_sub_pd(_mm256_mul_pd(dxLo, cosV), ySin)));
+        const __m256i ry =
+            _mm256_set_m128i(RoundedToInt(_mm256_add_pd(_mm256_mul_pd(dxHi, sinV), yCos)),
+                             RoundedToInt(_mm256_add_pd(_mm256_mul_pd(dxLo, sinV), yCos)));
+        dxLo = _mm256_add_pd(dxLo, step);
+        dxHi = _mm256_add_pd(dxHi, step);
+        const __m256i sx = _mm256_add_epi32(HalveBelow(rx), csx);
+        const __m256i sy = _mm256_add_epi32(HalveBelow(ry), csy);
+        const __m256i inside = _mm256_and_si256(
+            _mm256_and_si256(_mm256_cmpgt_epi32(sx, minusOne), _mm256_cmpgt_epi32(width, sx)),
+            _mm256_and_si256(_mm256_cmpgt_epi32(sy, minusOne), _mm256_cmpgt_epi32(height, sy)));
+        StoreBytes(dest + x, _mm256_and_si256(lanes.Fetch(sx, sy, inside), inside));
+    }
+    return x;
+}
+
+bool HaveAvx2() {
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+}
+#endif
+
+// The 32-bit lane arithmetic of the vector kernels holds for every geometry below these sizes.
+bool FitsLaneArithmetic(const TLinearBitmap& Dest, TBitmapSize content) {
+    constexpr int32_t Limit = 1 << 28;
+    return Dest.Width() < Limit && Dest.Height() < Limit && content.Width < Limit * 4 &&
+           content.Height < Limit * 4;
+}
+
+// Cuts Dest into pieces (2048 x 2048 tiles, or bands of 2048 full rows), lets Prepare bring
+// each piece's rows into view on the calling thread, then runs the piece. A turned row walks
+// across thousands of source rows; walking a narrow strip of columns down all rows of the
+// piece keeps the source lines and pages it touches in cache, so the strips are the parallel
+// indices, each writing only its own columns.
+template <class Prepare, class Row>
+void ForEachPiece(TLinearBitmap& Dest, bool tiles, Prepare&& prepare, Row&& row) {
+    TFileMappedBitmap* windowedDest = WindowedMapped(Dest);
+    const int32_t pieceWidth = tiles ? PieceSize : Dest.Width();
+    // On a very wide windowed plate, 2048 rows would outgrow the window: shorter pieces keep
+    // the memory in view bounded by the window whatever the plate's size.
+    int32_t pieceHeight = PieceSize;
+    if (windowedDest)
+        pieceHeight = static_cast<int32_t>(std::clamp<int64_t>(
+            windowedDest->WindowLength() / std::max(1, Dest.BytesPerLine()), 1, PieceSize));
+    for (int32_t y0 = 0; y0 < Dest.Height(); y0 += pieceHeight) {
+        const int32_t y1 = std::min(Dest.Height() - 1, y0 + pieceHeight - 1);
+        for (int32_t x0 = 0; x0 < Dest.Width(); x0 += pieceWidth) {
+            const int32_t x1 = std::min(Dest.Width() - 1, x0 + pieceWidth - 1);
+            prepare(y0, y1, x0, x1);
+            if (windowedDest)
+                windowedDest->EnsureRows(y0, y1 - y0 + 1);
+            const int32_t strips = (x1 - x0 + StripWidth) / StripWidth;
+            ParallelFor(0, strips - 1, [&](int32_t strip) {
+                const int32_t sx0 = x0 + strip * StripWidth;
+                const int32_t sx1 = std::min(x1, sx0 + StripWidth - 1);
+                for (int32_t y = y0; y <= y1; ++y)
+                    row(Dest.DirectRowPointer(y), y, sx0, sx1);
+            });
+        }
+    }
+}
+
+void RequireDest8(const TLinearBitmap& Dest) {
+    if (!Dest.Allocated() || Dest.PixelFormat() != PixelFormat8)
+        RaiseUnsupportedFormat();
+}
+
+} // namespace
+
+double NormalizeAngle(double Angle) {
+    if (!std::isfinite(Angle))
+        return 0.0;
+    double a = Angle;
+    if (a < StepwiseFoldLimit)
+        a = std::fmod(a, TwoPi);
+    while (a < 0)
+        a += TwoPi;
+    return a - TwoPi * std::trunc(a / TwoPi);
+}
+
+TBitmapSize RotatedSize(const TLinearBitmap& Bitmap, double Angle, double Scale) {
+    const double w = Bitmap.Width(), h = Bitmap.Height();
+    const double cx = w / 2, cy = h / 2;
+    const double c = std::cos(Angle), s = std::sin(Angle);
+    int64_t sizeX = 0, sizeY = 0;
+    const double corners[4][2] = {{0, 0}, {w, 0}, {0, h}, {w, h}};
+    for (const auto& corner : corners) {
+        const double x = corner[0], y = corner[1];
+        const double rx = (c * (x - cx) - s * (y - cy)) * Scale * 2;
+        const double ry = (s * (x - cx) + c * (y - cy)) * Scale * 2;
+        constexpr double Limit = std::numeric_limits<int32_t>::max();
+        if (!(std::fabs(rx) <= Limit && std::fabs(ry) <= Limit))
+            throw ELinearBitmap("Invalid bitmap size");
+        sizeX = std::max(sizeX, std::abs(RoundToInt64(rx)));
+        sizeY = std::max(sizeY, std::abs(RoundToInt64(ry)));
+    }
+    return {static_cast<int32_t>(sizeX), static_cast<int32_t>(sizeY)};
+}
+
+void RotateBitmap(TLinearBitmap& Source, TLinearBitmap& Dest, double Angle) {
+    RequireAllocated8or24(Source);
+    RequireAllocated8or24(Dest);
+    if (Source.PixelFormat() != Dest.PixelFormat())
+        RaiseUnsupportedFormat();
+    RequireFiniteAngle(Angle);
+    if (Source.IsWindowed())
+        throw ELinearBitmap("Cannot rotate a windowed bitmap");
+
+    const double c = std::cos(Angle), s = std::sin(Angle);
+    const int32_t sw = Source.Width(), sh = Source.Height();
+    const double csx = sw / 2, csy = sh / 2;
+    const int32_t cdx = Dest.Width() / 2, cdy = Dest.Height() / 2;
+    const int32_t channels = Source.PixelSize();
+    const int32_t dw = Dest.Width();
+
+    ForEachRow(Dest.Height(), !Dest.IsWindowed(), [&](int32_t i) {
+        uint8_t* out = Dest.RowPointer(i);
+        const double ry = i - cdy;
+        for (int32_t o = 0; o < dw; ++o, out += channels) {
+            const double rx = o - cdx;
+            const double sx = csx + c * rx - s * ry;
+            const double sy = csy + s * rx + c * ry;
+            const TSampleAxis col = SampleAxis(sx, sw);
+            const TSampleAxis row = SampleAxis(sy, sh);
+            if (col.Index < 0 || col.Index >= sw || row.Index < 0 || row.Index >= sh) {
+                std::memset(out, 0, channels);
+                continue;
+            }
+            const uint8_t* top = Source.PixelPointer(static_cast<int32_t>(col.Index),
+                                                     static_cast<int32_t>(row.Index));
+            const uint8_t* bottom = top + Source.BytesPerLine();
+            for (int32_t ch = 0; ch < channels; ++ch)
+                out[ch] = Blend(top[ch], top[ch + channels], bottom[ch], bottom[ch + channels],
+                                col.Weight, row.Weight);
+        }
+    });
+}
+
+void RotatePackedBits(TLinearBitmap& Source, TLinearBitmap& Dest, TBitmapSize Content,
+                      double Angle) {
+    if (!Source.Allocated())
+        RaiseUnsupportedFormat();
+    RequireDest8(Dest);
+    RequireFiniteAngle(Angle);
+    // Never trust the content size beyond the bits the source really holds.
+    const int64_t sourceBits = static_cast<int64_t>(Source.BytesPerLine()) * 8;
+    const TBitmapSize content{static_cast<int32_t>(std::clamp<int64_t>(
+                                  Content.Width, 0, std::min<int64_t>(sourceBits, INT32_MAX))),
+                              std::clamp(Content.Height, 0, Source.Height())};
+    const TBackGeometry g = MakeBackGeometry(Angle, content, Dest);
+    const bool useVectors = FitsLaneArithmetic(Dest, content);
+    TFileMappedBitmap* windowedSource = WindowedMapped(Source);
+    const bool empty = content.Width == 0 || content.Height == 0;
+
+    auto prepare = [&](int32_t y0, int32_t y1, int32_t x0, int32_t x1) {
+        if (!windowedSource || empty)
+            return;
+        int64_t lowA, highA, lowB, highB;
+        SourceRowRange(g, y0, x0, x1, lowA, highA);
+        SourceRowRange(g, y1, x0, x1, lowB, highB);
+        const int64_t low = std::min(lowA, lowB), high = std::max(highA, highB);
+        windowedSource->EnsureRows(static_cast<int32_t>(low), static_cast<int32_t>(high - low + 1));
+    };
+    auto row = [&](uint8_t* dest, int32_t y, int32_t x0, int32_t x1) {
+        const TPackedBits bits{reinterpret_cast<uintptr_t>(Source.DirectRowPointer(0)),
+                               Source.BytesPerLine()};
+        int64_t from = x0;
+#ifdef STIPPLOR_X86_KERNELS
+        if (useVectors && !empty && HaveAvx2()) {
+            int64_t low, high;
+            SourceRowRange(g, y, x0, x1, low, high);
+            const int64_t spanBits = (high - low + 1) * bits.BytesPerLine * 8 + 64;
+            if (spanBits < std::numeric_limits<int32_t>::max()) {
+                const uintptr_t rowBase =
+                    bits.Base + static_cast<uintptr_t>(low * bits.BytesPerLine);
+                const uintptr_t aligned = rowBase & ~uintptr_t(3);
+                const TPackedLanes lanes{reinterpret_cast<const uint32_t*>(aligned),
+                                         static_cast<int32_t>((rowBase - aligned) * 8),
+                                         static_cast<int32_t>(low),
+                                         static_cast<int32_t>(bits.BytesPerLine * 8)};
+                from = BackRowAvx2(g, lanes, dest, y, x0, x1);
+            }
+        }
+#endif
+        BackRowScalar(g, bits, dest, y, from, x1);
+    };
+    ForEachPiece(Dest, windowedSource != nullptr, prepare, row);
+}
+
+void RotateCellScreen(const TCellScreen& Screen, TLinearBitmap& Dest, double Angle) {
+    RequireDest8(Dest);
+    RequireFiniteAngle(Angle);
+    const int32_t N = Screen.CellSize;
+    if (N < 1 || N > 256 || Screen.Columns < 0 || Screen.Rows < 0 ||
+        Screen.WordsPerRow < (N + 31) / 32 || int64_t(Screen.Columns) * N > INT32_MAX ||
+        int64_t(Screen.Rows) * N > INT32_MAX)
+        throw ELinearBitmap("Invalid bitmap size");
+    const TBitmapSize content{Screen.Columns * N, Screen.Rows * N};
+    const TBackGeometry g = MakeBackGeometry(Angle, content, Dest);
+    const bool useVectors =
+        FitsLaneArithmetic(Dest, content) && int64_t(Screen.Columns) * Screen.Rows < INT32_MAX;
+    const TCellBits bits{&Screen};
+#ifdef STIPPLOR_X86_KERNELS
+    const bool powerOfTwo = (N & (N - 1)) == 0;
+    const TCellLanes lanes{Screen.Entries,
+                           Screen.DotBits,
+                           Screen.Columns,
+                           N,
+                           Screen.WordsPerRow,
+                           powerOfTwo ? std::countr_zero(static_cast<uint32_t>(N)) : -1,
+                           1.0 / N};
+#endif
+    auto row = [&](uint8_t* dest, int32_t y, int32_t x0, int32_t x1) {
+        int64_t from = x0;
+#ifdef STIPPLOR_X86_KERNELS
+        if (useVectors && HaveAvx2())
+            from = BackRowAvx2(g, lanes, dest, y, x0, x1);
+#endif
+        BackRowScalar(g, bits, dest, y, from, x1);
+    };
+    ForEachPiece(
+        Dest, false, [](int32_t, int32_t, int32_t, int32_t) {}, row);
+}
+
+} // namespace stipplor

@@ -1,0 +1,253 @@
+#include "engine/HalftoneScreen.h"
+
+#include "bitmap/FileMappedBitmap.h"
+#include "engine/EngineReference.h"
+#include "engine/MultiCoreProcessing.h"
+#include "engine/Rotation.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numbers>
+
+using namespace stipplor;
+
+namespace {
+
+int SetPixels(TLinearBitmap& b) {
+    int n = 0;
+    for (int y = 0; y < b.Height(); ++y)
+        for (int x = 0; x < b.Width(); ++x)
+            n += b.RowPointer(y)[x] != 0;
+    return n;
+}
+
+TDotPatternTable BuildTable(int N, uint8_t shape) {
+    TDotPatternTable t;
+    if (shape == DotShapeCircle)
+        BuildCircleDots(t, N);
+    else
+        BuildDiamondDots(t, N);
+    MirrorDots(t, N);
+    return t;
+}
+
+// Tones that encode their coordinates, with both extremes present.
+reference::Image CoordinatePlane(int w, int h) {
+    reference::Image im(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            im.at(x, y) = uint8_t((x * 19 + y * 7) % 256);
+    im.at(0, 0) = 0;
+    im.at(w - 1, h - 1) = 255;
+    return im;
+}
+
+reference::Image Screened(const reference::Image& plane, int N, uint8_t shape, double angle) {
+    TLinearBitmap source, dest;
+    reference::ToBitmap(plane, source);
+    MakeRasterPattern(source, dest, N, shape, angle);
+    EXPECT_EQ(dest.Width(), plane.W * N);
+    EXPECT_EQ(dest.Height(), plane.H * N);
+    return reference::FromBitmap(dest);
+}
+
+// Printed coverage of a block of output pixels, scaled to 255.
+double Coverage(const reference::Image& im, int x0, int y0, int x1, int y1) {
+    int64_t set = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            set += im.at(x, y) != 0;
+    return 255.0 * double(set) / (double(x1 - x0) * (y1 - y0));
+}
+
+} // namespace
+
+// The facts the literal reference below must also reproduce.
+TEST(HalftoneDots, SmallCellsFollowScanOrderAndRounding) {
+    for (uint8_t shape : {DotShapeCircle, DotShapeDiamond}) {
+        TDotPatternTable t = BuildTable(2, shape);
+        for (int e : {1, 64}) // only the top-left pixel
+            EXPECT_TRUE(t[e].Level == 64 && SetPixels(*t[e].Image) == 1 &&
+                        t[e].Image->RowPointer(0)[0] == 255)
+                << e;
+        for (int e : {65, 128}) // the top row
+            EXPECT_TRUE(t[e].Level == 128 && SetPixels(*t[e].Image) == 2 &&
+                        t[e].Image->RowPointer(0)[1] == 255)
+                << e;
+        EXPECT_EQ(SetPixels(*t[255].Image), 4);
+    }
+    TDotPatternTable t16 = BuildTable(16, DotShapeCircle);
+    for (int j = 1; j <= 128; ++j)
+        ASSERT_TRUE(SetPixels(*t16[j].Image) == j &&
+                    t16[j].Level == int(std::nearbyint(j / 256.0 * 255)))
+            << j;
+    EXPECT_EQ(t16[128].Level, 128) << "127.5 rounds to even";
+    EXPECT_TRUE(SetPixels(*t16[129].Image) == 130 && t16[129].Level == 129);
+    EXPECT_EQ(t16[255].Level, 255);
+    EXPECT_EQ(SetPixels(*BuildTable(3, DotShapeDiamond)[128].Image), 4) << "4.5 rounds to even";
+    EXPECT_EQ(SetPixels(*BuildTable(5, DotShapeCircle)[128].Image), 12);
+    EXPECT_EQ(BuildTable(256, DotShapeCircle)[255].Level, 255);
+}
+
+TEST(HalftoneDots, TablesMatchTheLiteralNearestPixelSearch) {
+    for (int N : {2, 3, 4, 5, 7, 8, 11, 16, 24}) {
+        for (uint8_t shape : {DotShapeCircle, DotShapeDiamond}) {
+            const reference::Dots expected = reference::MakeDots(N, shape);
+            TDotPatternTable t = BuildTable(N, shape);
+            for (int e = 0; e < 256; ++e) {
+                ASSERT_EQ(reference::FromBitmap(*t[e].Image), expected.image[e])
+                    << "N " << N << " shape " << int(shape) << " entry " << e;
+                ASSERT_EQ(t[e].Level, expected.level[e]) << "N " << N << " entry " << e;
+            }
+        }
+    }
+}
+
+TEST(HalftoneDots, PackDotBitsSetsBitsLeastSignificantFirstAndNeverClears) {
+    TDotPatternTable t = BuildTable(3, DotShapeCircle);
+    TLinearBitmap target;
+    target.Allocate(3, 4, PixelFormat8);
+    target.Fill(0);
+    target.RowPointer(3)[0] = 0x80;           // a bit outside the dot stays
+    PackDotBits(*t[255].Image, target, 6, 1); // bit columns 6..8: two bits of byte 0, one of 1
+    for (int r = 1; r <= 3; ++r) {
+        EXPECT_EQ(target.RowPointer(r)[0] & 0xC0, 0xC0) << r;
+        EXPECT_EQ(target.RowPointer(r)[1], 0x01) << r;
+    }
+    EXPECT_EQ(target.RowPointer(0)[0], 0);
+    EXPECT_THROW(PackDotBits(*t[255].Image, target, 22, 0), ELinearBitmap);
+    EXPECT_THROW(PackDotBits(*t[255].Image, target, 0, 2), ELinearBitmap);
+    EXPECT_THROW(PackDotBits(*t[255].Image, target, -1, 0), ELinearBitmap);
+}
+
+TEST(HalftoneScreen, RightAnglesGiveTheUnturnedScreen) {
+    for (double deg : {0.0, 90.0, 180.0, 270.0, -90.0, 450.0})
+        EXPECT_EQ(ScreenAngle(reference::Radians(deg)), 0.0) << deg;
+    EXPECT_NEAR(ScreenAngle(reference::Radians(-22)), reference::Radians(338), 1e-12);
+    EXPECT_GT(ScreenAngle(reference::Radians(359.99)), 0.0) << "just below a full turn still turns";
+
+    reference::Image flat(9, 7, 1, 150);
+    EXPECT_EQ(Screened(flat, 8, DotShapeCircle, 0.0),
+              Screened(flat, 8, DotShapeCircle, reference::Radians(90)));
+}
+
+TEST(HalftoneScreen, UnturnedScreenMatchesReference) {
+    const reference::Image plane = CoordinatePlane(23, 11);
+    for (int N : {2, 3, 8, 16})
+        for (uint8_t shape : {DotShapeCircle, DotShapeDiamond})
+            EXPECT_EQ(Screened(plane, N, shape, 0.0), reference::Screen(plane, N, shape, 0.0))
+                << "N " << N << " shape " << int(shape);
+    const reference::Image one(1, 1, 1, 77);
+    EXPECT_EQ(Screened(one, 5, DotShapeDiamond, 0.0), reference::Screen(one, 5, 1, 0.0));
+}
+
+TEST(HalftoneScreen, TurnedScreenMatchesReference) {
+    const reference::Image plane = CoordinatePlane(21, 15);
+    struct Case {
+        int N;
+        uint8_t shape;
+        double degrees;
+    } cases[] = {{3, DotShapeCircle, 22},   {8, DotShapeDiamond, 45},  {16, DotShapeCircle, 67},
+                 {5, DotShapeDiamond, -22}, {16, DotShapeDiamond, 15}, {7, DotShapeCircle, 200}};
+    for (int processors : {1, 2}) {
+        SetProcessorCountForTesting(processors);
+        for (const Case& c : cases) {
+            const double a = reference::Radians(c.degrees);
+            EXPECT_EQ(Screened(plane, c.N, c.shape, a), reference::Screen(plane, c.N, c.shape, a))
+                << "N " << c.N << " at " << c.degrees << " degrees";
+        }
+    }
+    SetProcessorCountForTesting(0);
+}
+
+TEST(HalftoneScreen, WindowedDestinationGivesTheSameScreen) {
+    const reference::Image plane = CoordinatePlane(40, 30);
+    for (double deg : {0.0, 22.0}) {
+        const double a = reference::Radians(deg);
+        TLinearBitmap source;
+        reference::ToBitmap(plane, source);
+        TFileMappedBitmap dest;
+        dest.WindowSize = 8192; // many window moves
+        dest.AllocateIn(40 * 16, 30 * 16, PixelFormat8, bsTempFile, false);
+        MakeRasterPattern(source, dest, 16, DotShapeCircle, a);
+        EXPECT_TRUE(dest.IsWindowed()) << "a target of the right size keeps its storage";
+        EXPECT_EQ(reference::FromBitmap(dest), reference::Screen(plane, 16, 0, a)) << deg;
+    }
+}
+
+TEST(HalftoneScreen, SourceAsDestinationAndTakeOverRules) {
+    const reference::Image plane = CoordinatePlane(12, 9);
+    for (double deg : {0.0, 45.0}) {
+        const double a = reference::Radians(deg);
+        const reference::Image expected = reference::Screen(plane, 4, 1, a);
+
+        TLinearBitmap same;
+        reference::ToBitmap(plane, same);
+        MakeRasterPattern(same, same, 4, DotShapeDiamond, a);
+        EXPECT_EQ(reference::FromBitmap(same), expected) << "in place at " << deg;
+
+        TFileMappedBitmap mapped; // not exactly TLinearBitmap: copied, left as it was
+        reference::ToBitmap(plane, mapped);
+        TLinearBitmap out;
+        MakeRasterPattern(mapped, out, 4, DotShapeDiamond, a);
+        EXPECT_EQ(reference::FromBitmap(mapped), plane);
+        EXPECT_EQ(reference::FromBitmap(out), expected);
+    }
+    TLinearBitmap plain, out;
+    reference::ToBitmap(plane, plain);
+    MakeRasterPattern(plain, out, 4, DotShapeCircle, 0.0);
+    EXPECT_EQ(reference::FromBitmap(plain), plane) << "no working copy: the plane is only read";
+    MakeRasterPattern(plain, out, 4, DotShapeCircle, reference::Radians(30));
+    EXPECT_FALSE(plain.Allocated()) << "the working copy took the plane's pixels over";
+
+    // The plane's palette travels to the screen.
+    TLinearBitmap tinted, screened;
+    reference::ToBitmap(plane, tinted);
+    tinted.Palette()[3 * 255 + 2] = 0; // red of entry 255
+    MakeRasterPattern(tinted, screened, 3, DotShapeCircle, reference::Radians(10));
+    EXPECT_EQ(screened.Palette()[3 * 255 + 2], 0);
+    EXPECT_EQ(screened.Palette()[3 * 255 + 1], 255);
+}
+
+TEST(HalftoneScreen, RefusesWhatItCannotScreen) {
+    TLinearBitmap plane, out;
+    auto message = [&](int N, uint8_t shape, TPixelFormat format) {
+        plane.Allocate(4, 4, format);
+        try {
+            MakeRasterPattern(plane, out, N, shape, 0.0);
+        } catch (const ELinearBitmap& e) {
+            return e.Message();
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(message(8, 2, PixelFormat8), "Unsupported dot shape");
+    EXPECT_EQ(message(8, 255, PixelFormat8), "Unsupported dot shape");
+    EXPECT_EQ(message(1, 0, PixelFormat8), "Unsupported cell size");
+    EXPECT_EQ(message(257, 0, PixelFormat8), "Unsupported cell size");
+    EXPECT_EQ(message(8, 0, PixelFormat24), "Unsupported pixel format");
+}
+
+TEST(HalftoneScreen, FlatTonesPrintTheirToneAtAnyAngle) {
+    const int W = 48, H = 40, N = 16, border = 6 * N;
+    for (int tone : {0, 1, 37, 100, 128, 129, 200, 254, 255}) {
+        const reference::Image flat(W, H, 1, uint8_t(tone));
+        const reference::Image straight = Screened(flat, N, DotShapeCircle, 0.0);
+        ASSERT_TRUE(std::all_of(straight.px.begin(), straight.px.end(),
+                                [](uint8_t v) { return v == 0 || v == 255; }));
+        // The carry keeps each row of cells within one level of the tone.
+        for (int row = 0; row < H; ++row)
+            EXPECT_NEAR(Coverage(straight, 0, row * N, W * N, (row + 1) * N), tone, 1.0)
+                << "tone " << tone << " row " << row;
+        // Turned screens print the same coverage away from the borders (tolerance: 2 levels).
+        for (double deg : {22.0, 45.0, 67.0}) {
+            const reference::Image turned =
+                Screened(flat, N, DotShapeCircle, reference::Radians(deg));
+            ASSERT_TRUE(std::all_of(turned.px.begin(), turned.px.end(),
+                                    [](uint8_t v) { return v == 0 || v == 255; }));
+            EXPECT_NEAR(Coverage(turned, border, border, W * N - border, H * N - border),
+                        Coverage(straight, border, border, W * N - border, H * N - border), 2.0)
+                << "tone " << tone << " at " << deg;
+        }
+    }
+}

@@ -1,0 +1,215 @@
+#include "engine/Rotation.h"
+
+#include "bitmap/FileMappedBitmap.h"
+#include "engine/EngineReference.h"
+#include "engine/MultiCoreProcessing.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+#include <numbers>
+
+using namespace stipplor;
+
+namespace {
+
+constexpr double Pi = std::numbers::pi;
+
+// Pixel values that encode their coordinates, so a wrong sample points at its source.
+reference::Image CoordinateImage(int w, int h, int channels) {
+    reference::Image im(w, h, channels);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            for (int c = 0; c < channels; ++c)
+                im.at(x, y, c) = uint8_t(x * 7 + y * 13 + c * 101);
+    return im;
+}
+
+reference::Image RandomBits(int bytesPerLine, int h, uint32_t seed) {
+    reference::Image im(bytesPerLine, h);
+    for (auto& v : im.px) {
+        seed = seed * 1664525u + 1013904223u;
+        v = uint8_t(seed >> 24);
+    }
+    return im;
+}
+
+reference::Image RotatedWithEngine(const reference::Image& src, int dw, int dh, double angle) {
+    TLinearBitmap s, d;
+    reference::ToBitmap(src, s);
+    d.Allocate(dw, dh, src.C == 1 ? PixelFormat8 : PixelFormat24, 0);
+    d.Fill(77); // whatever was there must not survive
+    RotateBitmap(s, d, angle);
+    return reference::FromBitmap(d);
+}
+
+} // namespace
+
+TEST(Rotation, NormalizeAngleFoldsIntoOneTurn) {
+    EXPECT_DOUBLE_EQ(NormalizeAngle(-Pi / 2), 3 * Pi / 2);
+    EXPECT_DOUBLE_EQ(NormalizeAngle(5 * Pi / 2), Pi / 2);
+    EXPECT_EQ(NormalizeAngle(0.0), 0.0);
+    const double a = reference::Radians(-22);
+    EXPECT_EQ(NormalizeAngle(a), reference::Normalize(a)) << "bit for bit with the stepwise fold";
+    // Huge and non-finite angles end promptly inside one turn instead of looping for ever.
+    for (double huge : {-1e300, -1e18, 1e300}) {
+        const double t = NormalizeAngle(huge);
+        EXPECT_TRUE(t >= 0 && t < 2 * Pi) << huge;
+    }
+    EXPECT_EQ(NormalizeAngle(-std::numeric_limits<double>::infinity()), 0.0);
+    EXPECT_EQ(NormalizeAngle(std::numeric_limits<double>::quiet_NaN()), 0.0);
+}
+
+TEST(Rotation, RotatedSizeOfTurnedRectangles) {
+    TLinearBitmap b;
+    b.Allocate(100, 100, PixelFormat8);
+    EXPECT_EQ(RotatedSize(b, 0, 1), (TBitmapSize{100, 100}));
+    EXPECT_EQ(RotatedSize(b, Pi / 4, 1), (TBitmapSize{141, 141}));
+    b.Allocate(300, 120, PixelFormat8);
+    EXPECT_EQ(RotatedSize(b, Pi / 2, 1), (TBitmapSize{120, 300}));
+    EXPECT_EQ(RotatedSize(b, 0, 2), (TBitmapSize{600, 240}));
+    for (double deg : {-22.0, 22.0, 45.0, 67.0, 200.0}) {
+        int w, h;
+        reference::TurnedSize(300, 120, reference::Radians(deg), w, h);
+        EXPECT_EQ(RotatedSize(b, reference::Radians(deg), 1), (TBitmapSize{w, h})) << deg;
+    }
+    TFileMappedBitmap wide; // sparse: never touched
+    wide.AllocateIn(2147483646, 1, PixelFormat8, bsTempFile, false);
+    EXPECT_THROW(RotatedSize(wide, Pi / 4, 2), ELinearBitmap) << "a side beyond 32 bits";
+}
+
+TEST(Rotation, RotateBitmapMatchesReferenceAndClearsOutside) {
+    for (int channels : {1, 3}) {
+        const reference::Image src = CoordinateImage(37, 23, channels);
+        EXPECT_EQ(RotatedWithEngine(src, 37, 23, 0.0), src) << "turning by 0 is the identity";
+        for (double deg : {-22.0, 22.0, 45.0, 67.0, 90.0, 181.0}) {
+            const double t = reference::Radians(deg);
+            int w, h;
+            reference::TurnedSize(37, 23, t, w, h);
+            EXPECT_EQ(RotatedWithEngine(src, w, h, t), reference::Rotate(src, w, h, t))
+                << deg << " degrees, " << channels << " channels";
+        }
+    }
+    // A one-pixel-wide source has no right neighbour to blend with: nothing is sampled.
+    const reference::Image thin = CoordinateImage(1, 5, 1);
+    EXPECT_EQ(RotatedWithEngine(thin, 3, 5, 0.0), reference::Image(3, 5, 1, 0));
+
+    TLinearBitmap grey, colour;
+    grey.Allocate(4, 4, PixelFormat8);
+    colour.Allocate(4, 4, PixelFormat24);
+    EXPECT_THROW(RotateBitmap(grey, colour, 0.1), ELinearBitmap);
+    EXPECT_THROW(RotateBitmap(grey, grey, std::numeric_limits<double>::quiet_NaN()), ELinearBitmap);
+}
+
+TEST(Rotation, RotatePackedBitsMatchesReferenceOnAnyStorage) {
+    const int pw = 301, ph = 203, bpl = (pw + 7) / 8 + 1;
+    const reference::Image packed = RandomBits(bpl, ph, 12345);
+    struct Case {
+        double degrees;
+        int dw, dh;
+    } cases[] = {{0, pw, ph},    {22, 350, 330},  {45, 360, 361},
+                 {67, 333, 349}, {338, 341, 320}, {180, 301, 203}};
+    for (int processors : {1, 2}) {
+        SetProcessorCountForTesting(processors);
+        for (const Case& c : cases) {
+            const double t = reference::Radians(c.degrees);
+            TLinearBitmap s, d;
+            reference::ToBitmap(packed, s);
+            d.Allocate(c.dw, c.dh, PixelFormat8);
+            d.Fill(77);
+            RotatePackedBits(s, d, {pw, ph}, t);
+            EXPECT_EQ(reference::FromBitmap(d),
+                      reference::RotatePacked(packed, pw, ph, c.dw, c.dh, t))
+                << c.degrees << " degrees on " << processors << " processors";
+        }
+    }
+    SetProcessorCountForTesting(0);
+
+    // A content size claiming more than the source holds is cut to the source.
+    TLinearBitmap s, d;
+    reference::ToBitmap(packed, s);
+    d.Allocate(50, 50, PixelFormat8);
+    RotatePackedBits(s, d, {1 << 30, 1 << 30}, 0.3);
+    EXPECT_EQ(reference::FromBitmap(d), reference::RotatePacked(packed, bpl * 8, ph, 50, 50, 0.3));
+}
+
+TEST(Rotation, RotatePackedBitsThroughWindowedTilesAndBands) {
+    // Windows far smaller than the data force many remaps; a destination wider and higher
+    // than one piece gives several tiles per tile row.
+    const int pw = 2600, ph = 2300, bpl = (pw + 7) / 8 + 1;
+    const int dw = 4500, dh = 2200;
+    const double t = reference::Radians(22);
+    const reference::Image packed = RandomBits(bpl, ph, 777);
+    const reference::Image expected = reference::RotatePacked(packed, pw, ph, dw, dh, t);
+
+    auto makeSource = [&](TFileMappedBitmap& s) {
+        s.WindowSize = 64 * 1024;
+        s.AllocateIn(bpl, ph, PixelFormat8, bsTempFile, false);
+        for (int y = 0; y < ph; ++y)
+            std::memcpy(s.RowPointer(y), &packed.px[size_t(y) * bpl], bpl);
+    };
+    {
+        TFileMappedBitmap s, d;
+        makeSource(s);
+        d.WindowSize = 1 << 20;
+        d.AllocateIn(dw, dh, PixelFormat8, bsTempFile, false);
+        RotatePackedBits(s, d, {pw, ph}, t);
+        ASSERT_TRUE(d.IsWindowed());
+        EXPECT_EQ(reference::FromBitmap(d), expected) << "windowed source and destination";
+    }
+    {
+        TFileMappedBitmap s;
+        TLinearBitmap d;
+        makeSource(s);
+        d.Allocate(dw, dh, PixelFormat8);
+        RotatePackedBits(s, d, {pw, ph}, t);
+        EXPECT_EQ(reference::FromBitmap(d), expected) << "windowed source, memory destination";
+    }
+}
+
+TEST(Rotation, CellScreenTurnsBackExactlyLikeItsPackedBits) {
+    // Random cells and dots, including dots wider than one 32-bit word and non-powers of 2.
+    for (int N : {3, 16, 33, 256}) {
+        const int columns = N > 64 ? 3 : 17, rows = N > 64 ? 2 : 13;
+        const int words = (N + 31) / 32;
+        uint32_t seed = 99u + N;
+        auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+        std::vector<uint8_t> entries(size_t(columns) * rows + 3);
+        for (auto& e : entries)
+            e = uint8_t(next() >> 24);
+        std::vector<uint32_t> dots(size_t(256) * N * words);
+        for (auto& w : dots)
+            w = next();
+        for (size_t i = 0; i < dots.size(); ++i) // bits beyond N do not exist
+            if (N % 32 && i % words == size_t(words - 1))
+                dots[i] &= (1u << (N % 32)) - 1;
+
+        const int pw = columns * N, ph = rows * N, bpl = (std::max(7, N) + pw) / 8;
+        reference::Image packed(bpl, ph);
+        for (int y = 0; y < ph; ++y)
+            for (int x = 0; x < pw; ++x) {
+                const int e = entries[size_t(y / N) * columns + x / N];
+                const uint32_t w = dots[(size_t(e) * N + y % N) * words + (x % N) / 32];
+                if ((w >> ((x % N) % 32)) & 1)
+                    packed.at(x / 8, y) |= uint8_t(1 << (x % 8));
+            }
+        const TCellScreen screen{entries.data(), columns, rows, N, dots.data(), words};
+        for (double deg : {0.0, 22.0, 45.0, 67.0, 338.0}) {
+            const double t = reference::Radians(deg);
+            TLinearBitmap d;
+            d.Allocate(pw + 9, ph + 5, PixelFormat8);
+            d.Fill(77);
+            RotateCellScreen(screen, d, t);
+            EXPECT_EQ(reference::FromBitmap(d),
+                      reference::RotatePacked(packed, pw, ph, pw + 9, ph + 5, t))
+                << "N " << N << " at " << deg;
+        }
+    }
+    TLinearBitmap d;
+    d.Allocate(4, 4, PixelFormat8);
+    const uint8_t entries[4] = {};
+    const uint32_t dots[1] = {};
+    EXPECT_THROW(RotateCellScreen({entries, 1, 1, 40, dots, 1}, d, 0.5), ELinearBitmap)
+        << "dot rows shorter than the cell";
+}
