@@ -276,6 +276,15 @@ void UndoPredictor(const TPlan& plan, uint8_t* row) noexcept {
 }
 
 // One row of file samples into one bitmap row.
+// Red, green, blue samples at the start of every `stride` bytes become blue, green, red pixels.
+void SamplesToBGR(const uint8_t* src, size_t stride, uint8_t* dst, size_t width) noexcept {
+    for (size_t x = 0; x < width; ++x, src += stride, dst += 3) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+    }
+}
+
 void ConvertRow(const TPlan& plan, const uint8_t* src, uint8_t* dst) noexcept {
     const size_t width = plan.Width;
     // High byte of a 16-bit sample in the file's byte order.
@@ -296,18 +305,10 @@ void ConvertRow(const TPlan& plan, const uint8_t* src, uint8_t* dst) noexcept {
             dst[x] = src[2 * x];
         return;
     case TLayout::RGB:
-        for (size_t x = 0; x < width; ++x) {
-            dst[3 * x] = src[3 * x + 2];
-            dst[3 * x + 1] = src[3 * x + 1];
-            dst[3 * x + 2] = src[3 * x];
-        }
+        SamplesToBGR(src, 3, dst, width);
         return;
     case TLayout::RGBA:
-        for (size_t x = 0; x < width; ++x) {
-            dst[3 * x] = src[4 * x + 2];
-            dst[3 * x + 1] = src[4 * x + 1];
-            dst[3 * x + 2] = src[4 * x];
-        }
+        SamplesToBGR(src, 4, dst, width);
         return;
     case TLayout::CMYK:
         for (size_t x = 0; x < width; ++x) {

@@ -1,5 +1,7 @@
 #include "bitmap/UIBitmapExchange.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,16 +12,9 @@
 using namespace stipplor;
 using toolkit::TBitmap;
 
-namespace {
+using stipplor::testsupport::MessageOf;
 
-std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const stipplor::Exception& e) {
-        return e.Message();
-    }
-    return "";
-}
+namespace {
 
 // Pixel bytes that encode their own position, so a wrong row or column points at its source.
 uint8_t Code(int x, int y, int byte) {
@@ -231,10 +226,10 @@ TEST(UIBitmapExchangeTest, OtherGraphicsArriveAsTwentyFourBits) {
 
     toolkit::TPicture holdingShape; // through a picture there is no drawing fallback
     holdingShape.SetGraphic(shape.Clone());
-    EXPECT_EQ(ErrorOf([&] { bitmap.Assign(holdingShape); }),
+    EXPECT_EQ(MessageOf([&] { bitmap.Assign(holdingShape); }),
               "Cannot assign TShapeGraphic to TBitmap");
     EXPECT_EQ(bitmap.Width(), 1);
-    EXPECT_EQ(ErrorOf([&] { bitmap.AssignTo(shape); }),
+    EXPECT_EQ(MessageOf([&] { bitmap.AssignTo(shape); }),
               "Cannot assign TLinearBitmap to TShapeGraphic");
 }
 
@@ -269,9 +264,9 @@ TEST(UIBitmapExchangeTest, CopyPixelsToUsesRowsNotTheBlockAndChecksTheDestinatio
     padded.AssignTo(narrow);
     ExpectCodedRows(narrow, 3);
 
-    EXPECT_EQ(ErrorOf([&] { CopyPixelsTo(padded, Sized(ui, toolkit::pf32bit, 1, 3)); }),
+    EXPECT_EQ(MessageOf([&] { CopyPixelsTo(padded, Sized(ui, toolkit::pf32bit, 1, 3)); }),
               "Unsupported pixel format");
-    EXPECT_EQ(ErrorOf([&] { CopyPixelsTo(padded, Sized(ui, toolkit::pf24bit, 1, 2)); }),
+    EXPECT_EQ(MessageOf([&] { CopyPixelsTo(padded, Sized(ui, toolkit::pf24bit, 1, 2)); }),
               "Invalid bitmap size");
     TLinearBitmap empty;
     CopyPixelsTo(empty, ui); // nothing to copy

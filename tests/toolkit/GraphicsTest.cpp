@@ -1,5 +1,7 @@
 #include "toolkit/Graphics.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -9,6 +11,8 @@
 #include <vector>
 
 using namespace toolkit;
+
+using stipplor::testsupport::MessageOf;
 
 namespace {
 
@@ -27,15 +31,6 @@ std::vector<TPaletteEntry> EntriesOf(HPALETTE palette) {
     return entries;
 }
 
-std::string ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const stipplor::Exception& e) {
-        return e.Message();
-    }
-    return "";
-}
-
 } // namespace
 
 TEST(GraphicsTest, RowsArePaddedToFourBytesAndStoredBottomUp) {
@@ -52,17 +47,17 @@ TEST(GraphicsTest, RowsArePaddedToFourBytesAndStoredBottomUp) {
         EXPECT_EQ(bitmap.RowBytes(), c.rowBytes);
         EXPECT_EQ(bitmap.ScanLine(0) - bitmap.ScanLine(1), c.rowBytes);
         EXPECT_EQ(bitmap.ScanLine(1) - bitmap.ScanLine(2), c.rowBytes);
-        EXPECT_EQ(ErrorOf([&] { bitmap.ScanLine(3); }), "Scan line index out of range");
-        EXPECT_EQ(ErrorOf([&] { bitmap.ScanLine(-1); }), "Scan line index out of range");
+        EXPECT_EQ(MessageOf([&] { bitmap.ScanLine(3); }), "Scan line index out of range");
+        EXPECT_EQ(MessageOf([&] { bitmap.ScanLine(-1); }), "Scan line index out of range");
     }
     TBitmap bitmap;
     EXPECT_TRUE(bitmap.Empty());
-    EXPECT_EQ(ErrorOf([&] { bitmap.ScanLine(0); }), "Scan line index out of range");
-    EXPECT_EQ(ErrorOf([&] { bitmap.SetSize(-1, 4); }), "Invalid bitmap size");
+    EXPECT_EQ(MessageOf([&] { bitmap.ScanLine(0); }), "Scan line index out of range");
+    EXPECT_EQ(MessageOf([&] { bitmap.SetSize(-1, 4); }), "Invalid bitmap size");
     bitmap.SetPixelFormat(pf32bit);
-    EXPECT_EQ(ErrorOf([&] { bitmap.SetSize(40000, 40000); }), "Bitmap too large");
-    EXPECT_EQ(ErrorOf([&] { bitmap.SetSize(INT_MAX, INT_MAX); }), "Bitmap too large");
-    EXPECT_EQ(ErrorOf([&] { bitmap.SetPixelFormat(pfCustom); }), "Invalid pixel format");
+    EXPECT_EQ(MessageOf([&] { bitmap.SetSize(40000, 40000); }), "Bitmap too large");
+    EXPECT_EQ(MessageOf([&] { bitmap.SetSize(INT_MAX, INT_MAX); }), "Bitmap too large");
+    EXPECT_EQ(MessageOf([&] { bitmap.SetPixelFormat(pfCustom); }), "Invalid pixel format");
     EXPECT_TRUE(bitmap.Empty());
 }
 
@@ -120,7 +115,7 @@ TEST(GraphicsTest, BitmapTakesACopyOfAPaletteAndOwnsItsHandle) {
         EXPECT_EQ(copy.size(), 16u); // no more than 4 bits can index
         EXPECT_EQ(copy[15], Entry(9, 8, 7));
 
-        EXPECT_EQ(ErrorOf([&] { bitmap.SetPalette(given); }), "Invalid palette");
+        EXPECT_EQ(MessageOf([&] { bitmap.SetPalette(given); }), "Invalid palette");
         bitmap.SetPalette(0);
         EXPECT_EQ(EntriesOf(bitmap.Palette())[15], Entry(255, 255, 255));
         EXPECT_EQ(PaletteEntryCount(owned), 0); // the replaced handle is freed
@@ -286,12 +281,12 @@ TEST(GraphicsTest, AssignCopiesBitmapsAndPicturesAndRefusesOthers) {
     EXPECT_EQ(second.Width(), 3);
 
     TShapeGraphic shape(2, 2, 0);
-    EXPECT_EQ(ErrorOf([&] { copy.Assign(shape); }), "Cannot assign TShapeGraphic to TBitmap");
+    EXPECT_EQ(MessageOf([&] { copy.Assign(shape); }), "Cannot assign TShapeGraphic to TBitmap");
     EXPECT_EQ(copy.Width(), 3);
-    EXPECT_EQ(ErrorOf([&] { shape.Assign(picture); }), "Cannot assign TPicture to TShapeGraphic");
+    EXPECT_EQ(MessageOf([&] { shape.Assign(picture); }), "Cannot assign TPicture to TShapeGraphic");
 
     picture.SetGraphic(shape.Clone());
-    EXPECT_EQ(ErrorOf([&] { copy.Assign(picture); }), "Cannot assign TShapeGraphic to TBitmap");
+    EXPECT_EQ(MessageOf([&] { copy.Assign(picture); }), "Cannot assign TShapeGraphic to TBitmap");
     second.Assign(shape);
     EXPECT_STREQ(second.Graphic()->ClassName(), "TShapeGraphic");
     second.Bitmap(); // a picture made to hold a bitmap drops its other graphic
