@@ -1,0 +1,440 @@
+#include "controls/ValueEdits.h"
+#include "toolkit/Agents.h"
+#include "toolkit/Automation.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace stipplor {
+namespace {
+
+using toolkit::TControl;
+
+// Counts OnChangeValue and keeps the moments (on the toolkit clock) it was raised.
+struct ChangeLog {
+    explicit ChangeLog(TValueEdit& field) {
+        field.OnChangeValue = [this](TControl&) { times.push_back(toolkit::DefaultClock().Now()); };
+    }
+    std::size_t Count() const { return times.size(); }
+    std::vector<int64_t> times;
+};
+
+// Shows the form modally and runs `act` as the user's session with it.
+void RunShown(toolkit::TForm& form, const std::function<void()>& act) {
+    toolkit::TScopedAgents agents([&](toolkit::TCustomForm&) { act(); });
+    form.ShowModal();
+}
+
+TEST(ValueEdits, IntegerFieldReadsTextAndClamps) {
+    TIntegerEdit field;
+    ChangeLog log(field);
+    field.SetMin(2);
+    field.SetMax(256);
+    EXPECT_EQ(field.Value(), 2);
+    EXPECT_EQ(field.Text(), "2");
+    EXPECT_EQ(log.Count(), 0u); // writes by code raise nothing
+
+    field.SetText("300"); // out of range: clamped, text kept, warning colour
+    EXPECT_EQ(field.Value(), 256);
+    EXPECT_EQ(field.Text(), "300");
+    EXPECT_FALSE(field.TextValid());
+    EXPECT_EQ(field.Font().Color, TValueEdit::kDefaultInvalidTextColor);
+    EXPECT_EQ(log.Count(), 1u);
+    field.SetText("3000"); // still clamped to the same value: no event
+    EXPECT_EQ(log.Count(), 1u);
+
+    const struct {
+        const char* text;
+        bool valid;
+        int32_t value;
+    } cases[] = {{"2*8", true, 16},       {"16.5", false, 16}, {"16.00001", true, 16},
+                 {"nonsense", false, 16}, {"", false, 16},     {"1e30", false, 256},
+                 {"-5", false, 2},        {" 7 ", true, 7},    {"1/0", false, 256},
+                 {"$10", true, 16}};
+    for (const auto& c : cases) {
+        field.SetText(c.text);
+        EXPECT_EQ(field.TextValid(), c.valid) << c.text;
+        EXPECT_EQ(field.Value(), c.value) << c.text;
+        EXPECT_EQ(field.Font().Color,
+                  c.valid ? toolkit::clWindowText : TValueEdit::kDefaultInvalidTextColor);
+    }
+
+    const std::size_t before = log.Count();
+    field.SetText("abc");
+    field.SetText("abd"); // invalid twice: the second raises nothing
+    EXPECT_EQ(log.Count(), before + 1);
+
+    field.SetValue(500); // a value shown by code is valid again and raises nothing
+    EXPECT_EQ(field.Text(), "256");
+    EXPECT_TRUE(field.TextValid());
+    EXPECT_EQ(field.Font().Color, toolkit::clWindowText);
+    EXPECT_EQ(log.Count(), before + 1);
+    field.SetMax(100);
+    EXPECT_EQ(field.Text(), "100");
+    field.SetMin(150);
+    EXPECT_EQ(field.Value(), 150);
+
+    TIntegerEdit simple;
+    simple.SetSimpleValue(true);
+    for (const char* text : {"2*8", "1,5", "99999999999", "+"}) {
+        simple.SetText(text);
+        EXPECT_FALSE(simple.TextValid()) << text;
+    }
+    simple.SetText("+42");
+    EXPECT_EQ(simple.Value(), 42);
+    EXPECT_TRUE(simple.TextValid());
+}
+
+TEST(ValueEdits, FloatFieldReadsTextAndClamps) {
+    TFloatEdit field;
+    ChangeLog log(field);
+    field.SetMax(360);
+    field.SetValue(500);
+    EXPECT_EQ(field.Value(), 360);
+    EXPECT_EQ(field.Text(), "360");
+    EXPECT_EQ(log.Count(), 0u);
+    field.SetValue(std::numeric_limits<Extended>::quiet_NaN());
+    EXPECT_EQ(field.Value(), 360);
+
+    field.SetText("100/3");
+    EXPECT_TRUE(field.TextValid());
+    EXPECT_EQ(field.Value(), 100.0L / 3);
+    EXPECT_EQ(field.Text(), "100/3");
+    field.SetValue(field.Value()); // the present value with a valid text: nothing to do
+    EXPECT_EQ(field.Text(), "100/3");
+    field.SetValue(1.0L / 3);
+    EXPECT_EQ(field.Text(), "0.33");
+    field.SetFormatString("0.000");
+    EXPECT_EQ(field.Text(), "0.333");
+
+    field.SetText("1/0"); // infinite: out of range
+    EXPECT_FALSE(field.TextValid());
+    EXPECT_EQ(field.Value(), 360);
+    field.SetText("0/0");
+    EXPECT_FALSE(field.TextValid());
+    field.SetText("-1");
+    EXPECT_EQ(field.Value(), 0);
+
+    field.SetSimpleValue(true);
+    field.SetText("1,5");
+    EXPECT_TRUE(field.TextValid());
+    EXPECT_EQ(field.Value(), 1.5L);
+    for (const char* text : {"inf", "nan", "1+1", "1,5,5", ""}) {
+        field.SetText(text);
+        EXPECT_FALSE(field.TextValid()) << text;
+    }
+    EXPECT_EQ(field.Value(), 1.5L);
+}
+
+TEST(ValueEdits, FormatFloat) {
+    const struct {
+        const char* format;
+        Extended value;
+        const char* text;
+    } cases[] = {{"0.##", 2.5L, "2.5"},
+                 {"0.##", 100, "100"},
+                 {"0.##", 22.1L, "22.1"},
+                 {"0.##", 1.0L / 3, "0.33"},
+                 {"0.##", -0.001L, "0"},
+                 {"0.##", -2.25L, "-2.25"},
+                 {"0.00", 1, "1.00"},
+                 {"000", 7, "007"},
+                 {"#.##", 0.5L, ".5"},
+                 {"#,##0.0", 1234567.26L, "1,234,567.3"},
+                 {"0.##;(0.##)", -2, "(2)"},
+                 {"0.#;-0.#;zero", 0, "zero"},
+                 {"0 'mm'", 12, "12 mm"},
+                 {"0.##", std::numeric_limits<Extended>::infinity(), "INF"},
+                 {"0.##", std::numeric_limits<Extended>::quiet_NaN(), "NAN"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(FormatFloat(c.format, c.value), c.text) << c.format;
+}
+
+TEST(ValueEdits, SpinSteps) {
+    TIntegerEdit field;
+    ChangeLog log(field);
+    field.SetMax(1000);
+    EXPECT_EQ(field.SpinButton(), nullptr);
+    field.SetSpinIncrement(-2);
+    ASSERT_NE(field.SpinButton(), nullptr);
+    field.SetValue(16);
+    field.StepUp();
+    EXPECT_EQ(field.Value(), 32);
+    field.StepDown();
+    field.StepDown();
+    EXPECT_EQ(field.Value(), 8);
+    field.SetValue(7);
+    field.StepDown();
+    EXPECT_EQ(field.Value(), 3);
+    EXPECT_EQ(log.Count(), 4u);
+    EXPECT_EQ(field.SelStart(), static_cast<int>(field.Text().size())); // caret at the end
+
+    field.SetSpinIncrement(5);
+    field.SetValue(998);
+    field.StepUp();
+    EXPECT_EQ(field.Value(), 1000);
+    field.SetMax(std::numeric_limits<int32_t>::max());
+    field.SetSpinIncrement(std::numeric_limits<int32_t>::min());
+    field.SetValue(2'000'000'000);
+    field.StepUp(); // would overflow 32 bits: clamped instead
+    EXPECT_EQ(field.Value(), std::numeric_limits<int32_t>::max());
+    field.SetSpinIncrement(0);
+    EXPECT_EQ(field.SpinButton(), nullptr);
+
+    TFloatEdit real;
+    real.SetSpinIncrement(1);
+    real.SetValue(22);
+    real.StepUp();
+    EXPECT_EQ(real.Value(), 23);
+    real.StepDown();
+    real.SetSpinIncrement(-2);
+    real.StepUp();
+    EXPECT_EQ(real.Value(), 44);
+    real.StepDown();
+    real.StepDown();
+    EXPECT_EQ(real.Value(), 11);
+    real.SetSpinIncrement(std::numeric_limits<Extended>::quiet_NaN());
+    real.StepUp(); // an undefined increment multiplies into an undefined value: Max
+    EXPECT_EQ(real.Value(), 100);
+}
+
+TEST(ValueEdits, SpinButtonPlacementAndGlyphs) {
+    TIntegerEdit field;
+    field.SetSpinIncrement(1);
+    TSpinButton& spin = *field.SpinButton();
+    field.SetBounds(0, 0, 100, 21);
+    EXPECT_EQ(spin.Left(), 100 - 4 - 15);
+    EXPECT_EQ(spin.Top(), 0);
+    EXPECT_EQ(spin.Width(), 15);
+    EXPECT_EQ(spin.Height(), 17);
+    EXPECT_EQ(spin.UpButton().Height(), 9); // upper half rounded up
+    EXPECT_EQ(spin.DownButton().Top(), 8);  // overlapping by one pixel
+    EXPECT_EQ(spin.DownButton().Height(), 9);
+    EXPECT_EQ(field.TextArea().Right, field.ClientWidth() - 15 - 1);
+    EXPECT_EQ(field.TextArea().Bottom, field.ClientHeight() + 1);
+    field.SetCtl3D(false);
+    field.SetBounds(0, 0, 100, 21);
+    EXPECT_EQ(spin.Left(), 100 - 1 - 15);
+    EXPECT_EQ(spin.Top(), 1);
+    EXPECT_EQ(spin.Height(), 18);
+
+    EXPECT_EQ(spin.FocusControl(), nullptr); // the field is on no form
+    EXPECT_EQ(spin.UpNumGlyphs(), 2);
+    ASSERT_NE(spin.UpGlyph(), nullptr);
+    EXPECT_EQ(spin.UpGlyph()->PixelFormat(), toolkit::pf32bit);
+    field.SetEnabled(false);
+    EXPECT_FALSE(spin.Enabled());
+    field.SetEnabled(true);
+    EXPECT_TRUE(spin.Enabled());
+
+    TSpinButton alone;
+    EXPECT_EQ(alone.Width(), 20);
+    EXPECT_EQ(alone.Height(), 25);
+    alone.SetBounds(0, 0, 4, 10);
+    EXPECT_EQ(alone.Width(), TSpinButton::kMinWidth);
+}
+
+TEST(ValueEdits, DisabledGlyphIsEmbossed) {
+    using toolkit::RGBColor;
+    const toolkit::TColor k = RGBColor(0, 0, 0), w = RGBColor(255, 255, 255),
+                          f = RGBColor(192, 192, 192), g = RGBColor(128, 128, 128);
+    toolkit::TBitmap arrow;
+    arrow.SetPixelFormat(toolkit::pf24bit);
+    arrow.SetSize(4, 3);
+    const toolkit::TColor rows[3][4] = {{w, w, w, w}, {k, k, w, k}, {w, k, f, f}};
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 4; ++x)
+            arrow.Canvas().SetPixel(x, y, rows[y][x]);
+
+    auto pair = MakeGlyphPair(arrow);
+    ASSERT_EQ(pair->Width(), 8);
+    ASSERT_EQ(pair->Height(), 2);
+    EXPECT_EQ(pair->PixelFormat(), toolkit::pf32bit);
+    const toolkit::TColor expected[2][8] = {{k, k, w, k, g, g, w, k}, {w, k, f, f, w, g, w, f}};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 8; ++x)
+            EXPECT_EQ(pair->Canvas().Pixel(x, y), expected[y][x]) << x << "," << y;
+}
+
+TEST(ValueEdits, AutoRepeatRunsOnTheClock) {
+    toolkit::TForm form("Form");
+    auto& field = form.Add<TIntegerEdit>("Field");
+    field.SetMax(100);
+    field.SetSpinIncrement(1);
+    ChangeLog log(field);
+    auto& up = field.SpinButton()->UpButton();
+    int64_t pressedAt = 0;
+    RunShown(form, [&] {
+        pressedAt = toolkit::DefaultClock().Now();
+        EXPECT_EQ(toolkit::user::Press(up), toolkit::TActionResult::Ok);
+        EXPECT_EQ(log.Count(), 0u); // no click at press time
+        EXPECT_TRUE(field.Focused());
+        toolkit::DefaultClock().Advance(1000);
+        EXPECT_EQ(toolkit::user::Release(up), toolkit::TActionResult::Ok);
+        toolkit::DefaultClock().Advance(1000); // released: nothing more
+    });
+    std::vector<int64_t> expected;
+    for (int ms = 400; ms <= 1000; ms += 100)
+        expected.push_back(pressedAt + ms);
+    expected.push_back(pressedAt + 1000); // the release click
+    EXPECT_EQ(log.times, expected);
+    EXPECT_EQ(field.Value(), 8);
+    EXPECT_FALSE(up.Repeating());
+}
+
+TEST(ValueEdits, FailingRepeatStopsTheTimer) {
+    toolkit::TForm form("Form");
+    auto& field = form.Add<TIntegerEdit>("Field");
+    field.SetSpinIncrement(1);
+    int clicks = 0;
+    field.OnChangeValue = [&](TControl&) {
+        if (++clicks == 2)
+            throw Exception("stop");
+    };
+    int errors = 0;
+    auto previous = toolkit::Application().OnException;
+    toolkit::Application().OnException = [&](std::exception_ptr) { ++errors; };
+    auto& up = field.SpinButton()->UpButton();
+    RunShown(form, [&] {
+        toolkit::user::Press(up);
+        toolkit::DefaultClock().Advance(2000);
+        EXPECT_FALSE(up.Repeating());
+        toolkit::user::Release(up);
+    });
+    toolkit::Application().OnException = previous;
+    EXPECT_EQ(errors, 1);
+    EXPECT_EQ(clicks, 3); // two repeats, the failing one last, then the release
+}
+
+TEST(ValueEdits, KeysStepTheValue) {
+    toolkit::TForm form("Form");
+    auto& real = form.Add<TFloatEdit>("Real");
+    auto& plain = form.Add<TIntegerEdit>("Plain");
+    real.SetSpinIncrement(1);
+    real.SetValue(22);
+    plain.SetValue(5);
+    auto& spin = *real.SpinButton();
+    RunShown(form, [&] {
+        using namespace toolkit;
+        user::PressKey(real, vkUp, ssShift);
+        EXPECT_EQ(real.Value(), 22 + 1.0L / 10);
+        EXPECT_EQ(real.Text(), "22.1");
+        user::PressKey(real, vkDown, 0);
+        EXPECT_EQ(real.Value(), 22 + 1.0L / 10 - 1);
+        user::PressKey(plain, vkUp, 0); // no spin button: no step
+        EXPECT_EQ(plain.Value(), 5);
+
+        real.SetValue(10);
+        user::PressKey(spin, vkSpace, 0); // the upper arrow is focused at first
+        EXPECT_EQ(real.Value(), 11);
+        EXPECT_TRUE(spin.UpButton().FocusRectShown);
+        user::PressKey(spin, vkDown, 0);
+        EXPECT_EQ(real.Value(), 10);
+        EXPECT_EQ(&spin.FocusedButton(), &spin.DownButton());
+        EXPECT_TRUE(spin.DownButton().FocusRectShown);
+        EXPECT_FALSE(spin.UpButton().FocusRectShown);
+        EXPECT_EQ(spin.FocusControl(), &real);
+    });
+}
+
+// The wheel goes to the focused field; the form-wide handler moves it to the field under the
+// pointer first.
+TEST(ValueEdits, WheelRoutingBetweenFields) {
+    toolkit::TForm form("Form");
+    auto& a = form.Add<TIntegerEdit>("A");
+    auto& b = form.Add<TIntegerEdit>("B");
+    auto& c = form.Add<TIntegerEdit>("C");
+    for (TIntegerEdit* field : {&a, &b}) {
+        field->SetSpinIncrement(1);
+        field->SetValue(50);
+    }
+    c.SetValue(50);
+    RunShown(form, [&] {
+        using namespace toolkit;
+        a.SetFocus();
+        bool handled = false;
+        user::TurnWheel(b, TK_WHEEL_NOTCH, 0, &handled);
+        EXPECT_TRUE(handled);
+        EXPECT_TRUE(b.Focused());
+        EXPECT_EQ(b.Value(), 51);
+        EXPECT_EQ(a.Value(), 50);
+        user::TurnWheel(b, -TK_WHEEL_NOTCH, 0); // focused now: it spins itself
+        EXPECT_EQ(b.Value(), 50);
+        user::TurnWheel(c, TK_WHEEL_NOTCH, 0); // no spin button under the pointer
+        EXPECT_TRUE(b.Focused());
+        EXPECT_EQ(b.Value(), 51);
+        EXPECT_EQ(c.Value(), 50);
+        user::TurnWheel(*a.SpinButton(), TK_WHEEL_NOTCH, 0); // over a field's spin button
+        EXPECT_TRUE(a.Focused());
+        EXPECT_EQ(a.Value(), 51);
+    });
+
+    toolkit::TForm quiet("Quiet");
+    auto& d = quiet.Add<TIntegerEdit>("D");
+    auto& e = quiet.Add<TIntegerEdit>("E");
+    for (TIntegerEdit* field : {&d, &e}) {
+        field->SetFocusOnMouseWheel(false);
+        field->SetSpinIncrement(1);
+        field->SetValue(50);
+    }
+    RunShown(quiet, [&] {
+        d.SetFocus();
+        toolkit::user::TurnWheel(e, TK_WHEEL_NOTCH, 0);
+        EXPECT_EQ(d.Value(), 51); // no form handler: the focused field takes the wheel
+        EXPECT_EQ(e.Value(), 50);
+    });
+    EXPECT_FALSE(quiet.OnMouseWheel);
+}
+
+TEST(ValueEdits, AlignmentFollowsTextLength) {
+    TIntegerEdit field;
+    field.SetSpinIncrement(1);
+    field.SetBounds(0, 0, 60, 21);
+    field.SetAlignment(toolkit::TAlignment::RightJustify);
+    field.SetText("12345678901234567890");
+    EXPECT_EQ(field.Alignment(), toolkit::TAlignment::LeftJustify);
+    field.SetText("1234567890123456789");
+    EXPECT_EQ(field.Alignment(), toolkit::TAlignment::LeftJustify); // still too long
+    field.SetText("12");
+    EXPECT_EQ(field.Alignment(), toolkit::TAlignment::RightJustify);
+
+    field.SetText("12345678901234567890");
+    field.SetAlignment(toolkit::TAlignment::LeftJustify); // forgets the remembered length
+    field.SetText("12");
+    EXPECT_EQ(field.Alignment(), toolkit::TAlignment::LeftJustify);
+}
+
+struct AutomationRead {
+    std::string integer;
+    std::string real;
+};
+
+void ReadValues(tk_form* form, void* user) {
+    auto& read = *static_cast<AutomationRead*>(user);
+    char buffer[64];
+    tk_get_string(form, "Count", TK_PROP_VALUE, buffer, sizeof buffer);
+    read.integer = buffer;
+    tk_get_string(form, "Size", TK_PROP_VALUE, buffer, sizeof buffer);
+    read.real = buffer;
+}
+
+TEST(ValueEdits, AutomationReadsTheValue) {
+    toolkit::TForm form("Form");
+    form.Add<TIntegerEdit>("Count").SetValue(16);
+    auto& size = form.Add<TFloatEdit>("Size");
+    size.SetText("22.1");
+    AutomationRead read;
+    tk_set_form_agent(ReadValues, &read);
+    form.ShowModal();
+    tk_set_form_agent(nullptr, nullptr);
+    EXPECT_EQ(read.integer, "16");
+    EXPECT_EQ(read.real, "22.1");
+}
+
+} // namespace
+} // namespace stipplor
