@@ -23,16 +23,6 @@ std::string StreamText(TMemStream& s) {
     return text;
 }
 
-// Whether this process holds `path` open.
-bool HeldOpen(const std::string& path) {
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code error;
-        if (std::filesystem::read_symlink(entry.path(), error) == path && !error)
-            return true;
-    }
-    return false;
-}
-
 class FilterLoader : public TBitmapLoader {
 public:
     explicit FilterLoader(std::string filter) : filter_(std::move(filter)) {}
@@ -65,9 +55,10 @@ public:
     }
     void LoadFromFile(const std::string& FileName, std::string_view,
                       TLinearBitmap&) const override {
-        HeldOpenWhileLoading = HeldOpen(FileName);
+        HeldOpenWhileLoading = !Folder->OpenFiles().empty();
         Loaded = FileContents(FileName);
     }
+    const TemporaryFolder* Folder = nullptr;
     bool Fail = false;
     mutable std::string SavedTo, Loaded;
     mutable bool HeldOpenWhileLoading = true;
@@ -109,14 +100,14 @@ TEST(BitmapLoaders, FilterTestIsASubstringMatch) {
 TEST(BitmapLoaders, StreamFormsGoThroughATemporaryFile) {
     TemporaryFolder folder;
     FileHandler handler;
+    handler.Folder = &folder;
     TLinearBitmap bitmap;
-
     TMemStream saved;
     handler.SaveToStream(saved, "FTS", bitmap);
     EXPECT_EQ(StreamText(saved), "file:FTS" + std::string(5000, 'x'));
     EXPECT_TRUE(handler.SavedTo.starts_with(folder.Path() + "/"));
     EXPECT_TRUE(handler.SavedTo.ends_with(".FTS"));
-    EXPECT_TRUE(std::filesystem::is_empty(folder.Path())) << "the temporary file is deleted";
+    EXPECT_TRUE(folder.Empty()) << "the temporary file is deleted";
 
     // Loading copies the stream from its position; the whole copy is on disk before the
     // handler reads the file back.
@@ -128,11 +119,11 @@ TEST(BitmapLoaders, StreamFormsGoThroughATemporaryFile) {
     EXPECT_EQ(handler.Loaded, payload.substr(1));
     EXPECT_FALSE(handler.HeldOpenWhileLoading) << "the copy is closed before it is read back";
     EXPECT_TRUE(source.FailOnShortRead()) << "the stream's check is on again";
-    EXPECT_TRUE(std::filesystem::is_empty(folder.Path()));
+    EXPECT_TRUE(folder.Empty());
 
     handler.Fail = true;
     EXPECT_EQ(MessageOf([&] { handler.SaveToStream(saved, "FTS", bitmap); }), "handler failed");
-    EXPECT_TRUE(std::filesystem::is_empty(folder.Path())) << "deleted also when the handler fails";
+    EXPECT_TRUE(folder.Empty()) << "deleted also when the handler fails";
 }
 
 TEST(BitmapLoaders, HandlerWithoutAnyFormIsRefused) {
@@ -148,7 +139,7 @@ TEST(BitmapLoaders, HandlerWithoutAnyFormIsRefused) {
     EXPECT_EQ(MessageOf([&] { bare.LoadFromStream(stream, "BAR", bitmap); }),
               "Unsupported file format: BAR (the handler reads neither files nor streams)");
     std::filesystem::remove(folder.Path() + "/x.bar");
-    EXPECT_TRUE(std::filesystem::is_empty(folder.Path())) << "no temporary file is left behind";
+    EXPECT_TRUE(folder.Empty()) << "no temporary file is left behind";
 }
 
 TEST(BitmapLoaders, TemporaryNamesAndBitmapSaveToFile) {

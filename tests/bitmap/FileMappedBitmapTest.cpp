@@ -1,5 +1,7 @@
 #include "bitmap/FileMappedBitmap.h"
 
+#include "TestSupport.h"
+
 #include "platform/SystemError.h"
 #include "platform/TemporaryFolder.h"
 
@@ -12,6 +14,7 @@
 namespace stipplor {
 namespace {
 
+using testsupport::MessageOf;
 using testsupport::TemporaryFolder;
 constexpr int32_t Whole = TLinearBitmap::WholeImage;
 
@@ -26,6 +29,10 @@ void WritePattern(TLinearBitmap& bitmap) {
             bitmap.RowPointer(y)[x] = Expected(x, y);
 }
 
+uintptr_t Address(const void* p) {
+    return reinterpret_cast<uintptr_t>(p);
+}
+
 // The first byte that is not as Expected, or "".
 std::string PatternMismatch(TLinearBitmap& bitmap) {
     for (int32_t y = 0; y < bitmap.Height(); ++y) {
@@ -33,15 +40,6 @@ std::string PatternMismatch(TLinearBitmap& bitmap) {
         for (int32_t x = 0; x < bitmap.Width() * bitmap.PixelSize(); ++x)
             if (row[x] != Expected(x, y))
                 return "byte " + std::to_string(x) + " of row " + std::to_string(y);
-    }
-    return "";
-}
-
-template <class F> std::string ErrorOf(F&& action) {
-    try {
-        action();
-    } catch (const Exception& error) {
-        return error.Message();
     }
     return "";
 }
@@ -72,8 +70,8 @@ TEST(FileMappedBitmap, WindowMovesOnlyForRowsOutsideIt) {
     int remaps = 0;
     auto reach = [&](int32_t y) {
         const int64_t before = file.View() ? file.ViewOffset() : -1;
-        const auto row = reinterpret_cast<uintptr_t>(bitmap.RowPointer(y));
-        EXPECT_EQ(row, reinterpret_cast<uintptr_t>(bitmap.Pixels()) + y * 3000u);
+        const uintptr_t row = Address(bitmap.RowPointer(y)); // first: it may move the view
+        EXPECT_EQ(row, Address(bitmap.Pixels()) + y * 3000u);
         remaps += file.ViewOffset() != before;
         EXPECT_LE(file.ViewOffset(), int64_t{y} * 3000);
         EXPECT_GT(file.ViewEnd(), int64_t{y + 1} * 3000);
@@ -116,8 +114,7 @@ TEST(FileMappedBitmap, EnsureRowsMakesABandAddressableFromPixels) {
         bitmap.EnsureRows(first, 10);
         for (int32_t y = first; y < first + 10; ++y)
             for (int32_t x : {0, 2999})
-                ASSERT_EQ(*reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(bitmap.Pixels()) +
-                                                      y * 3000u + x),
+                ASSERT_EQ(*reinterpret_cast<uint8_t*>(Address(bitmap.Pixels()) + y * 3000u + x),
                           Expected(x, y))
                     << y;
     }
@@ -125,12 +122,9 @@ TEST(FileMappedBitmap, EnsureRowsMakesABandAddressableFromPixels) {
 
 TEST(FileMappedBitmap, SetStorageAndMoveToMemoryKeepEveryPixel) {
     TemporaryFolder folder;
-    const std::pair<TBitmapStorage, bool> cases[] = {{bsPageFile, true},
-                                                     {bsPageFile, false},
-                                                     {bsTempFile, true},
-                                                     {bsTempFile, false},
-                                                     {TBitmapStorage(7), false}};
-    for (auto [storage, whole] : cases) {
+    for (auto [storage, whole] :
+         {std::pair{bsPageFile, true}, std::pair{bsPageFile, false}, std::pair{bsTempFile, true},
+          std::pair{bsTempFile, false}, std::pair{TBitmapStorage(7), false}}) {
         SCOPED_TRACE(::testing::Message() << int(storage) << (whole ? " whole" : " window"));
         auto bitmap = TLinearBitmap::Create<TFileMappedBitmap>(333, 101, PixelFormat24);
         bitmap->WindowSize = 5000; // many windows, rows cut at odd offsets
@@ -166,8 +160,8 @@ TEST(FileMappedBitmap, RefusedAllocationsLeaveItEmpty) {
     TFileMappedBitmap big; // 2,147,483,647 bytes: one more than a block or whole view holds
     big.AllocateIn(1, 2147483647, PixelFormat8, bsTempFile, false);
     EXPECT_EQ(big.Size(), 2147483647);
-    EXPECT_EQ(ErrorOf([&] { big.SetStorage(false, bsPageFile, true); }), "Out of memory");
-    EXPECT_EQ(ErrorOf([&] { big.MoveToMemory(); }), "Out of memory");
+    EXPECT_EQ(MessageOf([&] { big.SetStorage(false, bsPageFile, true); }), "Out of memory");
+    EXPECT_EQ(MessageOf([&] { big.MoveToMemory(); }), "Out of memory");
     EXPECT_TRUE(big.IsWindowed()) << "usable after the refusal";
     big.RowPointer(2147483646)[0] = 9;
     EXPECT_EQ(big.RowPointer(0)[0], 0);
@@ -188,8 +182,9 @@ TEST(FileMappedBitmap, RefusedAllocationsLeaveItEmpty) {
     for (const auto& c : cases) {
         TFileMappedBitmap bitmap;
         bitmap.AllocateIn(5, 5, PixelFormat8, bsPageFile, false);
-        EXPECT_EQ(ErrorOf([&] { bitmap.AllocateIn(c.width, c.height, c.format, c.storage, true); }),
-                  c.message);
+        EXPECT_EQ(
+            MessageOf([&] { bitmap.AllocateIn(c.width, c.height, c.format, c.storage, true); }),
+            c.message);
         EXPECT_FALSE(bitmap.Allocated());
         EXPECT_EQ(bitmap.MappedFile(), nullptr);
         EXPECT_EQ(bitmap.Palette(), nullptr);
@@ -209,9 +204,7 @@ TEST(FileMappedBitmap, TemporaryFileIsGoneAfterRelease) {
         TFileMappedBitmap bitmap;
         bitmap.AllocateIn(100, 100, PixelFormat8, bsTempFile, false);
         bitmap.Fill(3);
-        const auto open = folder.OpenFiles();
-        ASSERT_EQ(open.size(), 1u);
-        EXPECT_TRUE(open.begin()->second.starts_with(folder.Path() + "/Zivuvo"));
+        EXPECT_EQ(folder.OpenFiles().size(), 1u);
         EXPECT_TRUE(folder.Empty()) << "unlinked while in use";
         bitmap.Release();
         EXPECT_TRUE(folder.OpenFiles().empty());
@@ -342,7 +335,7 @@ TEST(FileMappedBitmap, FillPasteAndConvertMatchAnInMemoryBitmap) {
         }
     }
     auto gray = TLinearBitmap::Create(40, 30, PixelFormat8);
-    EXPECT_EQ(ErrorOf([&] { windowed.PasteImage(*gray, 0, 0); }), "Unsupported pixel format");
+    EXPECT_EQ(MessageOf([&] { windowed.PasteImage(*gray, 0, 0); }), "Unsupported pixel format");
 
     source->ConvertTo(PixelFormat32);
     windowed.ConvertTo(PixelFormat32); // brought into memory first

@@ -57,31 +57,28 @@ TEST(MemoryMappedFile, ViewsStartAtGranularityAndShareOneBaseAddress) {
 TEST(MemoryMappedFile, RangeOverflowAndRefusedViewsLeaveItUsable) {
     auto file = TMemoryMappedFile::CreateInPageFile(16, false);
     const uint32_t g = file->Granularity();
-    for (auto [count, offset] :
-         {std::pair<uint32_t, int64_t>{4294967295u, 1}, {4294967297u - g, g - 1}}) {
+    // Beyond 32 bits after rounding: the range check; within them, only the system refuses
+    // these views past the mapping.
+    struct {
+        uint32_t count;
+        int64_t offset;
+        const char* refusal;
+    } const cases[] = {{4294967295u, 1, "range"},  {uint32_t(4294967297u - g), g - 1, "range"},
+                       {4294967295u, 0, "EINVAL"}, {uint32_t(4294967296u - g), g - 1, "EINVAL"},
+                       {17, 0, "EINVAL"},          {1, 16, "EINVAL"},
+                       {1, -1, "EINVAL"},          {0, 0, "EINVAL"}};
+    for (const auto& c : cases) {
+        std::string refusal = "none";
         try {
-            file->MapView(count, offset);
-            ADD_FAILURE() << "view " << count << " at " << offset << " accepted";
-        } catch (const EOSError&) {
-            ADD_FAILURE() << "system error instead of the range check";
-        } catch (const Exception& error) {
-            EXPECT_EQ(error.Message(), "TMemoryMappedFile: Range overflow");
-        }
-        EXPECT_EQ(file->Memory(), 0u);
-    }
-    // Within 32 bits after rounding: only the system refuses these views past the mapping.
-    for (auto [count, offset] : {std::pair<uint32_t, int64_t>{4294967295u, 0},
-                                 {4294967296u - g, g - 1},
-                                 {17, 0},
-                                 {1, 16},
-                                 {1, -1},
-                                 {0, 0}}) {
-        try {
-            file->MapView(count, offset);
-            ADD_FAILURE() << "view " << count << " at " << offset << " accepted";
+            file->MapView(c.count, c.offset);
         } catch (const EOSError& error) {
-            EXPECT_EQ(error.Code(), EINVAL);
+            refusal =
+                error.Code() == EINVAL ? "EINVAL" : "system error " + std::to_string(error.Code());
+        } catch (const Exception& error) {
+            refusal =
+                error.Message() == "TMemoryMappedFile: Range overflow" ? "range" : error.Message();
         }
+        EXPECT_EQ(refusal, c.refusal) << "view " << c.count << " at " << c.offset;
         EXPECT_EQ(file->View(), nullptr);
         EXPECT_EQ(file->Memory(), 0u);
     }
@@ -107,17 +104,13 @@ TEST(MemoryMappedFile, PageFileKeepsContentsAcrossViews) {
     EXPECT_EQ(*At(*file, 2 * g + 7), 42);
 }
 
+// Offsets beyond 4 GiB are exercised through the file-mapped bitmap's sparse plane.
 TEST(MemoryMappedFile, FileBeyondFourGiBAndOwnershipOfTheDescriptor) {
     testsupport::TemporaryFolder folder;
     const int64_t size = (int64_t{5} << 30) + 3;
     int reader = -1;
     auto file = MapTempFile(size, false, reader);
     EXPECT_EQ(::lseek(reader, 0, SEEK_END), size) << "extended, sparsely";
-    for (int64_t offset : {int64_t{1} << 32, (int64_t{1} << 32) + 4097, size - 1}) {
-        file->MapView(1, offset);
-        *At(*file, offset) = static_cast<uint8_t>(offset % 251);
-        EXPECT_EQ(ByteInFile(reader, offset), offset % 251);
-    }
     file.reset();
     ::close(reader);
     EXPECT_TRUE(folder.OpenFiles().empty());

@@ -61,31 +61,21 @@ TBitmap& Sized(TBitmap& bitmap, toolkit::TPixelFormat format, int width, int hei
 } // namespace
 
 TEST(UIBitmapExchangeTest, PaletteHandlesSwapByteOrderAndFillMissingEntriesWithBlack) {
-    TPalette palette{};
+    TPalette palette{}, back{};
     for (int i = 0; i < PaletteBytes; ++i)
         palette[i] = static_cast<uint8_t>(i * 7);
-    toolkit::HPALETTE handle = PaletteToHandle(palette.data(), 256);
-    ASSERT_NE(handle, 0u);
-    toolkit::TPaletteEntry entry;
-    ASSERT_EQ(toolkit::GetPaletteEntries(handle, 10, 1, &entry), 1);
-    EXPECT_EQ(entry.peRed, palette[32]);
-    EXPECT_EQ(entry.peGreen, palette[31]);
-    EXPECT_EQ(entry.peBlue, palette[30]);
-    EXPECT_EQ(entry.peFlags, 1);
-
-    TPalette back{};
-    PaletteFromHandle(handle, 256, back.data());
-    EXPECT_EQ(back, palette);
-    toolkit::DeletePalette(handle);
-
-    handle = PaletteToHandle(palette.data(), 16);
-    EXPECT_EQ(toolkit::PaletteEntryCount(handle), 16);
-    PaletteFromHandle(handle, 256, back.data());
-    EXPECT_EQ(std::memcmp(back.data(), palette.data(), 48), 0);
-    EXPECT_EQ(back[48], 0);
-    EXPECT_EQ(back[767], 0);
-    toolkit::DeletePalette(handle);
-
+    for (int count : {256, 16}) {
+        toolkit::HPALETTE handle = PaletteToHandle(palette.data(), count);
+        ASSERT_EQ(toolkit::PaletteEntryCount(handle), count);
+        toolkit::TPaletteEntry entry;
+        ASSERT_EQ(toolkit::GetPaletteEntries(handle, 10, 1, &entry), 1);
+        EXPECT_TRUE(entry.peRed == palette[32] && entry.peGreen == palette[31] &&
+                    entry.peBlue == palette[30] && entry.peFlags == 1);
+        PaletteFromHandle(handle, 256, back.data());
+        toolkit::DeletePalette(handle);
+        for (int i = 0; i < PaletteBytes; ++i)
+            ASSERT_EQ(back[i], i < 3 * count ? palette[i] : 0) << count << ": " << i;
+    }
     PaletteFromHandle(0, 256, back.data());
     EXPECT_EQ(back, GrayPalette);
     EXPECT_EQ(PaletteToHandle(palette.data(), 0), 0u);
@@ -126,11 +116,8 @@ TEST(UIBitmapExchangeTest, RoundTripsKeepEveryRowForEachSharedFormat) {
 TEST(UIBitmapExchangeTest, GreySixteenBitBecomesEightBitWithGreyPalette) {
     TLinearBitmap grey;
     grey.Allocate(3, 2, PixelFormat16, 0);
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 3; ++x) {
-            grey.RowPointer(y)[2 * x] = 0xFF;                                // low byte
-            grey.RowPointer(y)[2 * x + 1] = static_cast<uint8_t>(y * 3 + x); // high byte
-        }
+    for (int i = 0; i < 12; ++i) // low bytes 0xFF, high bytes y * 3 + x
+        grey.RowPointer(i / 6)[i % 6] = static_cast<uint8_t>(i % 2 ? i / 2 : 0xFF);
     TBitmap ui;
     Sized(ui, toolkit::pf32bit, 9, 9);
     grey.AssignTo(ui);

@@ -1,25 +1,23 @@
 #include "engine/HalftoneScreen.h"
 
+#include "TestSupport.h"
 #include "bitmap/FileMappedBitmap.h"
 #include "engine/EngineReference.h"
 #include "engine/MultiCoreProcessing.h"
-#include "engine/Rotation.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <numbers>
+#include <vector>
 
 using namespace stipplor;
+using testsupport::MessageOf;
 
 namespace {
 
 int SetPixels(TLinearBitmap& b) {
-    int n = 0;
-    for (int y = 0; y < b.Height(); ++y)
-        for (int x = 0; x < b.Width(); ++x)
-            n += b.RowPointer(y)[x] != 0;
-    return n;
+    const std::vector<uint8_t> px = reference::FromBitmap(b).px;
+    return int(px.size()) - int(std::count(px.begin(), px.end(), 0));
 }
 
 TDotPatternTable BuildTable(int N, uint8_t shape) {
@@ -43,13 +41,16 @@ reference::Image CoordinatePlane(int w, int h) {
     return im;
 }
 
-reference::Image Screened(const reference::Image& plane, int N, uint8_t shape, double angle) {
+// The screen of `plane`, made into `into` or into a new bitmap.
+reference::Image Screened(const reference::Image& plane, int N, uint8_t shape, double angle,
+                          TLinearBitmap* into = nullptr) {
     TLinearBitmap source, dest;
     reference::ToBitmap(plane, source);
-    MakeRasterPattern(source, dest, N, shape, angle);
-    EXPECT_EQ(dest.Width(), plane.W * N);
-    EXPECT_EQ(dest.Height(), plane.H * N);
-    return reference::FromBitmap(dest);
+    TLinearBitmap& target = into ? *into : dest;
+    MakeRasterPattern(source, target, N, shape, angle);
+    EXPECT_EQ(target.Width(), plane.W * N);
+    EXPECT_EQ(target.Height(), plane.H * N);
+    return reference::FromBitmap(target);
 }
 
 // Printed coverage of a block of output pixels, scaled to 255.
@@ -67,21 +68,18 @@ double Coverage(const reference::Image& im, int x0, int y0, int x1, int y1) {
 TEST(HalftoneDots, SmallCellsFollowScanOrderAndRounding) {
     for (uint8_t shape : {DotShapeCircle, DotShapeDiamond}) {
         TDotPatternTable t = BuildTable(2, shape);
-        for (int e : {1, 64}) // only the top-left pixel
-            EXPECT_TRUE(t[e].Level == 64 && SetPixels(*t[e].Image) == 1 &&
-                        t[e].Image->RowPointer(0)[0] == 255)
+        // Entries 1..64 set only the top-left pixel, 65..128 the top row.
+        for (int e : {1, 64, 65, 128}) {
+            const int pixels = e <= 64 ? 1 : 2;
+            EXPECT_TRUE(t[e].Level == 64 * pixels && SetPixels(*t[e].Image) == pixels &&
+                        t[e].Image->RowPointer(0)[pixels - 1] == 255)
                 << e;
-        for (int e : {65, 128}) // the top row
-            EXPECT_TRUE(t[e].Level == 128 && SetPixels(*t[e].Image) == 2 &&
-                        t[e].Image->RowPointer(0)[1] == 255)
-                << e;
+        }
         EXPECT_EQ(SetPixels(*t[255].Image), 4);
     }
     TDotPatternTable t16 = BuildTable(16, DotShapeCircle);
     for (int j = 1; j <= 128; ++j)
-        ASSERT_TRUE(SetPixels(*t16[j].Image) == j &&
-                    t16[j].Level == int(std::nearbyint(j / 256.0 * 255)))
-            << j;
+        ASSERT_EQ(SetPixels(*t16[j].Image), j);
     EXPECT_EQ(t16[128].Level, 128) << "127.5 rounds to even";
     EXPECT_TRUE(SetPixels(*t16[129].Image) == 130 && t16[129].Level == 129);
     EXPECT_EQ(t16[255].Level, 255);
@@ -132,47 +130,40 @@ TEST(HalftoneScreen, RightAnglesGiveTheUnturnedScreen) {
               Screened(flat, 8, DotShapeCircle, reference::Radians(90)));
 }
 
-TEST(HalftoneScreen, UnturnedScreenMatchesReference) {
-    const reference::Image plane = CoordinatePlane(23, 11);
-    for (int N : {2, 3, 8, 16})
-        for (uint8_t shape : {DotShapeCircle, DotShapeDiamond})
-            EXPECT_EQ(Screened(plane, N, shape, 0.0), reference::Screen(plane, N, shape, 0.0))
-                << "N " << N << " shape " << int(shape);
-    const reference::Image one(1, 1, 1, 77);
-    EXPECT_EQ(Screened(one, 5, DotShapeDiamond, 0.0), reference::Screen(one, 5, 1, 0.0));
-}
-
-TEST(HalftoneScreen, TurnedScreenMatchesReference) {
+TEST(HalftoneScreen, MatchesReferenceAtAnyAngle) {
     const reference::Image plane = CoordinatePlane(21, 15);
-    struct Case {
+    struct {
         int N;
         uint8_t shape;
         double degrees;
-    } cases[] = {{3, DotShapeCircle, 22},   {8, DotShapeDiamond, 45},  {16, DotShapeCircle, 67},
-                 {5, DotShapeDiamond, -22}, {16, DotShapeDiamond, 15}, {7, DotShapeCircle, 200}};
+    } const cases[] = {{2, DotShapeCircle, 0},    {3, DotShapeDiamond, 0},
+                       {8, DotShapeCircle, 0},    {16, DotShapeDiamond, 0},
+                       {3, DotShapeCircle, 22},   {8, DotShapeDiamond, 45},
+                       {16, DotShapeCircle, 67},  {5, DotShapeDiamond, -22},
+                       {16, DotShapeDiamond, 15}, {7, DotShapeCircle, 200}};
     for (int processors : {1, 2}) {
         SetProcessorCountForTesting(processors);
-        for (const Case& c : cases) {
+        for (const auto& c : cases) {
             const double a = reference::Radians(c.degrees);
             EXPECT_EQ(Screened(plane, c.N, c.shape, a), reference::Screen(plane, c.N, c.shape, a))
-                << "N " << c.N << " at " << c.degrees << " degrees";
+                << "N " << c.N << " shape " << int(c.shape) << " at " << c.degrees << " degrees";
         }
     }
     SetProcessorCountForTesting(0);
+    const reference::Image one(1, 1, 1, 77);
+    EXPECT_EQ(Screened(one, 5, DotShapeDiamond, 0.0), reference::Screen(one, 5, 1, 0.0));
 }
 
 TEST(HalftoneScreen, WindowedDestinationGivesTheSameScreen) {
     const reference::Image plane = CoordinatePlane(40, 30);
     for (double deg : {0.0, 22.0}) {
         const double a = reference::Radians(deg);
-        TLinearBitmap source;
-        reference::ToBitmap(plane, source);
         TFileMappedBitmap dest;
         dest.WindowSize = 8192; // many window moves
         dest.AllocateIn(40 * 16, 30 * 16, PixelFormat8, bsTempFile, false);
-        MakeRasterPattern(source, dest, 16, DotShapeCircle, a);
+        EXPECT_EQ(Screened(plane, 16, DotShapeCircle, a, &dest), reference::Screen(plane, 16, 0, a))
+            << deg;
         EXPECT_TRUE(dest.IsWindowed()) << "a target of the right size keeps its storage";
-        EXPECT_EQ(reference::FromBitmap(dest), reference::Screen(plane, 16, 0, a)) << deg;
     }
 }
 
@@ -211,43 +202,43 @@ TEST(HalftoneScreen, SourceAsDestinationAndTakeOverRules) {
 }
 
 TEST(HalftoneScreen, RefusesWhatItCannotScreen) {
-    TLinearBitmap plane, out;
-    auto message = [&](int N, uint8_t shape, TPixelFormat format) {
-        plane.Allocate(4, 4, format);
-        try {
-            MakeRasterPattern(plane, out, N, shape, 0.0);
-        } catch (const ELinearBitmap& e) {
-            return e.Message();
-        }
-        return std::string("no error");
-    };
-    EXPECT_EQ(message(8, 2, PixelFormat8), "Unsupported dot shape");
-    EXPECT_EQ(message(8, 255, PixelFormat8), "Unsupported dot shape");
-    EXPECT_EQ(message(1, 0, PixelFormat8), "Unsupported cell size");
-    EXPECT_EQ(message(257, 0, PixelFormat8), "Unsupported cell size");
-    EXPECT_EQ(message(8, 0, PixelFormat24), "Unsupported pixel format");
+    struct {
+        int N;
+        uint8_t shape;
+        TPixelFormat format;
+        const char* message;
+    } const cases[] = {{8, 2, PixelFormat8, "Unsupported dot shape"},
+                       {8, 255, PixelFormat8, "Unsupported dot shape"},
+                       {1, 0, PixelFormat8, "Unsupported cell size"},
+                       {257, 0, PixelFormat8, "Unsupported cell size"},
+                       {8, 0, PixelFormat24, "Unsupported pixel format"}};
+    for (const auto& c : cases) {
+        TLinearBitmap plane, out;
+        plane.Allocate(4, 4, c.format);
+        EXPECT_THROW(MakeRasterPattern(plane, out, c.N, c.shape, 0.0), ELinearBitmap);
+        EXPECT_EQ(MessageOf([&] { MakeRasterPattern(plane, out, c.N, c.shape, 0.0); }), c.message);
+    }
 }
 
 TEST(HalftoneScreen, FlatTonesPrintTheirToneAtAnyAngle) {
     const int W = 48, H = 40, N = 16, border = 6 * N;
     for (int tone : {0, 1, 37, 100, 128, 129, 200, 254, 255}) {
         const reference::Image flat(W, H, 1, uint8_t(tone));
-        const reference::Image straight = Screened(flat, N, DotShapeCircle, 0.0);
-        ASSERT_TRUE(std::all_of(straight.px.begin(), straight.px.end(),
-                                [](uint8_t v) { return v == 0 || v == 255; }));
-        // The carry keeps each row of cells within one level of the tone.
-        for (int row = 0; row < H; ++row)
-            EXPECT_NEAR(Coverage(straight, 0, row * N, W * N, (row + 1) * N), tone, 1.0)
-                << "tone " << tone << " row " << row;
-        // Turned screens print the same coverage away from the borders (tolerance: 2 levels).
-        for (double deg : {22.0, 45.0, 67.0}) {
-            const reference::Image turned =
-                Screened(flat, N, DotShapeCircle, reference::Radians(deg));
-            ASSERT_TRUE(std::all_of(turned.px.begin(), turned.px.end(),
+        reference::Image straight;
+        for (double deg : {0.0, 22.0, 45.0, 67.0}) {
+            const reference::Image im = Screened(flat, N, DotShapeCircle, reference::Radians(deg));
+            ASSERT_TRUE(std::all_of(im.px.begin(), im.px.end(),
                                     [](uint8_t v) { return v == 0 || v == 255; }));
-            EXPECT_NEAR(Coverage(turned, border, border, W * N - border, H * N - border),
-                        Coverage(straight, border, border, W * N - border, H * N - border), 2.0)
-                << "tone " << tone << " at " << deg;
+            if (deg == 0) {
+                straight = im; // the carry keeps each row of cells within one level of the tone
+                for (int row = 0; row < H; ++row)
+                    EXPECT_NEAR(Coverage(im, 0, row * N, W * N, (row + 1) * N), tone, 1.0)
+                        << "tone " << tone << " row " << row;
+            } else { // turned screens print the same coverage away from the borders (2 levels)
+                EXPECT_NEAR(Coverage(im, border, border, W * N - border, H * N - border),
+                            Coverage(straight, border, border, W * N - border, H * N - border), 2.0)
+                    << "tone " << tone << " at " << deg;
+            }
         }
     }
 }

@@ -35,12 +35,18 @@ reference::Image RandomBits(int bytesPerLine, int h, uint32_t seed) {
     return im;
 }
 
-reference::Image RotatedWithEngine(const reference::Image& src, int dw, int dh, double angle) {
+// The engine's turn of `src` into dw x dh pixels that held other values before; with `packed`
+// set, `src` holds the bits of a plane of that size.
+reference::Image RotatedWithEngine(const reference::Image& src, int dw, int dh, double angle,
+                                   const TBitmapSize* packed = nullptr) {
     TLinearBitmap s, d;
     reference::ToBitmap(src, s);
     d.Allocate(dw, dh, src.C == 1 ? PixelFormat8 : PixelFormat24, 0);
     d.Fill(77); // whatever was there must not survive
-    RotateBitmap(s, d, angle);
+    if (packed)
+        RotatePackedBits(s, d, *packed, angle);
+    else
+        RotateBitmap(s, d, angle);
     return reference::FromBitmap(d);
 }
 
@@ -114,12 +120,8 @@ TEST(Rotation, RotatePackedBitsMatchesReferenceOnAnyStorage) {
         SetProcessorCountForTesting(processors);
         for (const Case& c : cases) {
             const double t = reference::Radians(c.degrees);
-            TLinearBitmap s, d;
-            reference::ToBitmap(packed, s);
-            d.Allocate(c.dw, c.dh, PixelFormat8);
-            d.Fill(77);
-            RotatePackedBits(s, d, {pw, ph}, t);
-            EXPECT_EQ(reference::FromBitmap(d),
+            const TBitmapSize size{pw, ph};
+            EXPECT_EQ(RotatedWithEngine(packed, c.dw, c.dh, t, &size),
                       reference::RotatePacked(packed, pw, ph, c.dw, c.dh, t))
                 << c.degrees << " degrees on " << processors << " processors";
         }
@@ -127,44 +129,34 @@ TEST(Rotation, RotatePackedBitsMatchesReferenceOnAnyStorage) {
     SetProcessorCountForTesting(0);
 
     // A content size claiming more than the source holds is cut to the source.
-    TLinearBitmap s, d;
-    reference::ToBitmap(packed, s);
-    d.Allocate(50, 50, PixelFormat8);
-    RotatePackedBits(s, d, {1 << 30, 1 << 30}, 0.3);
-    EXPECT_EQ(reference::FromBitmap(d), reference::RotatePacked(packed, bpl * 8, ph, 50, 50, 0.3));
+    const TBitmapSize huge{1 << 30, 1 << 30};
+    EXPECT_EQ(RotatedWithEngine(packed, 50, 50, 0.3, &huge),
+              reference::RotatePacked(packed, bpl * 8, ph, 50, 50, 0.3));
 }
 
 TEST(Rotation, RotatePackedBitsThroughWindowedTilesAndBands) {
     // Windows far smaller than the data force many remaps; a destination wider and higher
     // than one piece gives several tiles per tile row.
-    const int pw = 2600, ph = 2300, bpl = (pw + 7) / 8 + 1;
-    const int dw = 4500, dh = 2200;
+    const int pw = 2600, ph = 2300, bpl = (pw + 7) / 8 + 1, dw = 4500, dh = 2200;
     const double t = reference::Radians(22);
     const reference::Image packed = RandomBits(bpl, ph, 777);
     const reference::Image expected = reference::RotatePacked(packed, pw, ph, dw, dh, t);
-
-    auto makeSource = [&](TFileMappedBitmap& s) {
+    for (bool windowedDest : {true, false}) {
+        TFileMappedBitmap s, windowed;
+        TLinearBitmap inMemory;
         s.WindowSize = 64 * 1024;
         s.AllocateIn(bpl, ph, PixelFormat8, bsTempFile, false);
         for (int y = 0; y < ph; ++y)
             std::memcpy(s.RowPointer(y), &packed.px[size_t(y) * bpl], bpl);
-    };
-    {
-        TFileMappedBitmap s, d;
-        makeSource(s);
-        d.WindowSize = 1 << 20;
-        d.AllocateIn(dw, dh, PixelFormat8, bsTempFile, false);
+        windowed.WindowSize = 1 << 20;
+        if (windowedDest)
+            windowed.AllocateIn(dw, dh, PixelFormat8, bsTempFile, false);
+        else
+            inMemory.Allocate(dw, dh, PixelFormat8);
+        TLinearBitmap& d = windowedDest ? windowed : inMemory;
         RotatePackedBits(s, d, {pw, ph}, t);
-        ASSERT_TRUE(d.IsWindowed());
-        EXPECT_EQ(reference::FromBitmap(d), expected) << "windowed source and destination";
-    }
-    {
-        TFileMappedBitmap s;
-        TLinearBitmap d;
-        makeSource(s);
-        d.Allocate(dw, dh, PixelFormat8);
-        RotatePackedBits(s, d, {pw, ph}, t);
-        EXPECT_EQ(reference::FromBitmap(d), expected) << "windowed source, memory destination";
+        EXPECT_EQ(windowed.IsWindowed(), windowedDest);
+        EXPECT_EQ(reference::FromBitmap(d), expected) << "windowed destination: " << windowedDest;
     }
 }
 
