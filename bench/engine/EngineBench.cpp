@@ -3,7 +3,7 @@
 // with 16384 x 12288 plates in windowed temporary files. Peak memory is the peak resident
 // set, reset before each measurement.
 //
-//   engine_bench [--job] [--matrix] [--cores=1|all]   (default: everything)
+//   bench_engine [--job] [--matrix] [--cores=1|all]   (default: everything)
 #include "bitmap/FileMappedBitmap.h"
 #include "engine/ColorSeparation.h"
 #include "engine/HalftoneScreen.h"
