@@ -1,5 +1,6 @@
 #include "bitmap/FileMappedBitmap.h"
 
+#include "platform/FileMapping.h"
 #include "platform/TempFile.h"
 
 #include <algorithm>
@@ -245,6 +246,19 @@ void TFileMappedBitmap::EnsureRows(int32_t FirstRow, int32_t Count) {
         return;
     }
     MoveWindow(lo, std::max<int64_t>(hi - lo + 1, WindowLength()));
+}
+
+void TFileMappedBitmap::PrepareRowsForWriting(int32_t FirstRow, int32_t Count) {
+    if (!IsWindowed())
+        return;
+    const TMemoryMappedFile& file = *mappedFile_;
+    const int64_t lo = RowOffset(FirstRow);
+    const int64_t hi = (int64_t{FirstRow} + Count) * bytesPerLine_;
+    const bool inView = file.View() != nullptr && file.ViewOffset() <= lo && hi < file.ViewEnd();
+    EnsureRows(FirstRow, Count);
+    if (!inView && hi > lo)
+        PrefaultForWriting(AsPointer(file.Memory() + static_cast<uintptr_t>(lo)),
+                           static_cast<uint64_t>(hi - lo));
 }
 
 uint8_t* TFileMappedBitmap::MappedPixelPointer(int32_t X, int32_t Y) {

@@ -41,6 +41,9 @@ public:
     // Makes rows FirstRow .. FirstRow+Count-1 (and one byte more) visible in one view, so that
     // Pixels() + Y*BytesPerLine is valid for all of them (only when windowed).
     void EnsureRows(int32_t FirstRow, int32_t Count);
+    // EnsureRows for rows that are about to be written whole: when the window moves, their
+    // pages are faulted in at once, which is far cheaper than a trap per page.
+    void PrepareRowsForWriting(int32_t FirstRow, int32_t Count);
     uint8_t* MappedPixelPointer(int32_t X, int32_t Y);
     void ReleaseWindow() noexcept;
     int32_t WindowLength();

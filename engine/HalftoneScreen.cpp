@@ -202,7 +202,7 @@ void ScreenIntoBytes(TLinearBitmap& Plane, TLinearBitmap& Target, const TDotRows
     const int32_t band = static_cast<int32_t>(std::max<int64_t>(1, ScreenBandBytes / cellRowBytes));
     for (int32_t y0 = 0; y0 < Plane.Height(); y0 += band) {
         const int32_t y1 = std::min(Plane.Height() - 1, y0 + band - 1);
-        windowed->EnsureRows(y0 * N, (y1 - y0 + 1) * N);
+        windowed->PrepareRowsForWriting(y0 * N, (y1 - y0 + 1) * N);
         ParallelFor(y0, y1, [&](int32_t y) {
             ScreenRowOfCells(Plane, y, dots,
                              [&](int32_t row) { return Target.DirectRowPointer(row); });

@@ -322,7 +322,7 @@ void ForEachPiece(TLinearBitmap& Dest, bool tiles, Prepare&& prepare, Row&& row)
             const int32_t x1 = std::min(Dest.Width() - 1, x0 + pieceWidth - 1);
             prepare(y0, y1, x0, x1);
             if (windowedDest)
-                windowedDest->EnsureRows(y0, y1 - y0 + 1);
+                windowedDest->PrepareRowsForWriting(y0, y1 - y0 + 1);
             const int32_t strips = (x1 - x0 + StripWidth) / StripWidth;
             ParallelFor(0, strips - 1, [&](int32_t strip) {
                 const int32_t sx0 = x0 + strip * StripWidth;

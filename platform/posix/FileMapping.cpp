@@ -58,6 +58,18 @@ uint8_t* MapAnonymousMemory(uint64_t Length) {
         ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
 }
 
+void PrefaultForWriting(uint8_t* Address, uint64_t Length) noexcept {
+#ifndef MADV_POPULATE_WRITE
+    constexpr int MADV_POPULATE_WRITE = 23; // Linux 5.14; older kernels answer EINVAL
+#endif
+    const uintptr_t page = MappingGranularity();
+    const uintptr_t start = reinterpret_cast<uintptr_t>(Address) / page * page;
+    const uintptr_t end = reinterpret_cast<uintptr_t>(Address) + Length;
+    if (Length == 0 || end <= start)
+        return;
+    ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
+}
+
 void UnmapMemory(uint8_t* Address, uint64_t Length) noexcept {
     if (Address != nullptr && Length != 0)
         ::munmap(Address, static_cast<size_t>(Length));

@@ -110,8 +110,12 @@ TEST(FileMappedBitmap, EnsureRowsMakesABandAddressableFromPixels) {
     bitmap.WindowSize = 10000; // three 3000-byte rows
     bitmap.AllocateIn(1000, 40, PixelFormat24, bsTempFile, false);
     WritePattern(bitmap);
-    for (int32_t first : {0, 17, 30}) {
-        bitmap.EnsureRows(first, 10);
+    // Preparing rows for writing shows them the same way and keeps what they hold.
+    for (int32_t first : {0, 17, 30, 5}) {
+        if (first == 5)
+            bitmap.PrepareRowsForWriting(first, 10);
+        else
+            bitmap.EnsureRows(first, 10);
         for (int32_t y = first; y < first + 10; ++y)
             for (int32_t x : {0, 2999})
                 ASSERT_EQ(*reinterpret_cast<uint8_t*>(Address(bitmap.Pixels()) + y * 3000u + x),
