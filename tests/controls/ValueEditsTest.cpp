@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,10 +26,30 @@ struct ChangeLog {
     std::vector<int64_t> times;
 };
 
+using Bounds = std::array<int, 4>;
+Bounds Box(const TControl& c) {
+    return {c.Left(), c.Top(), c.Width(), c.Height()};
+}
+
 // Shows the form modally and runs `act` as the user's session with it.
 void RunShown(toolkit::TForm& form, const std::function<void()>& act) {
     toolkit::TScopedAgents agents([&](toolkit::TCustomForm&) { act(); });
     form.ShowModal();
+}
+
+// The text, the value read from it and whether the text is valid; the colour must agree.
+template <class Field> std::string Reading(const Field& field) {
+    const bool valid = field.TextValid();
+    EXPECT_EQ(field.Font().Color,
+              valid ? toolkit::clWindowText : TValueEdit::kDefaultInvalidTextColor);
+    std::ostringstream out;
+    out << field.Text() << " -> " << field.Value() << (valid ? "" : " invalid");
+    return out.str();
+}
+
+template <class Field> std::string Typed(Field& field, const char* text) {
+    field.SetText(text);
+    return Reading(field);
 }
 
 TEST(ValueEdits, IntegerFieldReadsTextAndClamps) {
@@ -35,34 +57,23 @@ TEST(ValueEdits, IntegerFieldReadsTextAndClamps) {
     ChangeLog log(field);
     field.SetMin(2);
     field.SetMax(256);
-    EXPECT_EQ(field.Value(), 2);
-    EXPECT_EQ(field.Text(), "2");
+    EXPECT_EQ(Reading(field), "2 -> 2");
     EXPECT_EQ(log.Count(), 0u); // writes by code raise nothing
 
-    field.SetText("300"); // out of range: clamped, text kept, warning colour
-    EXPECT_EQ(field.Value(), 256);
-    EXPECT_EQ(field.Text(), "300");
-    EXPECT_FALSE(field.TextValid());
-    EXPECT_EQ(field.Font().Color, TValueEdit::kDefaultInvalidTextColor);
+    // Out of range: clamped, text kept, warning colour.
+    EXPECT_EQ(Typed(field, "300"), "300 -> 256 invalid");
     EXPECT_EQ(log.Count(), 1u);
     field.SetText("3000"); // still clamped to the same value: no event
     EXPECT_EQ(log.Count(), 1u);
 
-    const struct {
-        const char* text;
-        bool valid;
-        int32_t value;
-    } cases[] = {{"2*8", true, 16},       {"16.5", false, 16}, {"16.00001", true, 16},
-                 {"nonsense", false, 16}, {"", false, 16},     {"1e30", false, 256},
-                 {"-5", false, 2},        {" 7 ", true, 7},    {"1/0", false, 256},
-                 {"$10", true, 16}};
-    for (const auto& c : cases) {
-        field.SetText(c.text);
-        EXPECT_EQ(field.TextValid(), c.valid) << c.text;
-        EXPECT_EQ(field.Value(), c.value) << c.text;
-        EXPECT_EQ(field.Font().Color,
-                  c.valid ? toolkit::clWindowText : TValueEdit::kDefaultInvalidTextColor);
-    }
+    const std::pair<const char*, const char*> cases[] = {
+        {"2*8", "16"},          {"16.5", "16 invalid"},
+        {"16.00001", "16"},     {"nonsense", "16 invalid"},
+        {"", "16 invalid"},     {"1e30", "256 invalid"},
+        {"-5", "2 invalid"},    {" 7 ", "7"},
+        {"1/0", "256 invalid"}, {"$10", "16"}};
+    for (const auto& [text, value] : cases)
+        EXPECT_EQ(Typed(field, text), std::string(text) + " -> " + value);
 
     const std::size_t before = log.Count();
     field.SetText("abc");
@@ -70,9 +81,7 @@ TEST(ValueEdits, IntegerFieldReadsTextAndClamps) {
     EXPECT_EQ(log.Count(), before + 1);
 
     field.SetValue(500); // a value shown by code is valid again and raises nothing
-    EXPECT_EQ(field.Text(), "256");
-    EXPECT_TRUE(field.TextValid());
-    EXPECT_EQ(field.Font().Color, toolkit::clWindowText);
+    EXPECT_EQ(Reading(field), "256 -> 256");
     EXPECT_EQ(log.Count(), before + 1);
     field.SetMax(100);
     EXPECT_EQ(field.Text(), "100");
@@ -85,9 +94,7 @@ TEST(ValueEdits, IntegerFieldReadsTextAndClamps) {
         simple.SetText(text);
         EXPECT_FALSE(simple.TextValid()) << text;
     }
-    simple.SetText("+42");
-    EXPECT_EQ(simple.Value(), 42);
-    EXPECT_TRUE(simple.TextValid());
+    EXPECT_EQ(Typed(simple, "+42"), "+42 -> 42");
 }
 
 TEST(ValueEdits, FloatFieldReadsTextAndClamps) {
@@ -95,8 +102,7 @@ TEST(ValueEdits, FloatFieldReadsTextAndClamps) {
     ChangeLog log(field);
     field.SetMax(360);
     field.SetValue(500);
-    EXPECT_EQ(field.Value(), 360);
-    EXPECT_EQ(field.Text(), "360");
+    EXPECT_EQ(Reading(field), "360 -> 360");
     EXPECT_EQ(log.Count(), 0u);
     field.SetValue(std::numeric_limits<Extended>::quiet_NaN());
     EXPECT_EQ(field.Value(), 360);
@@ -104,7 +110,6 @@ TEST(ValueEdits, FloatFieldReadsTextAndClamps) {
     field.SetText("100/3");
     EXPECT_TRUE(field.TextValid());
     EXPECT_EQ(field.Value(), 100.0L / 3);
-    EXPECT_EQ(field.Text(), "100/3");
     field.SetValue(field.Value()); // the present value with a valid text: nothing to do
     EXPECT_EQ(field.Text(), "100/3");
     field.SetValue(1.0L / 3);
@@ -112,18 +117,12 @@ TEST(ValueEdits, FloatFieldReadsTextAndClamps) {
     field.SetFormatString("0.000");
     EXPECT_EQ(field.Text(), "0.333");
 
-    field.SetText("1/0"); // infinite: out of range
-    EXPECT_FALSE(field.TextValid());
-    EXPECT_EQ(field.Value(), 360);
-    field.SetText("0/0");
-    EXPECT_FALSE(field.TextValid());
-    field.SetText("-1");
-    EXPECT_EQ(field.Value(), 0);
+    EXPECT_EQ(Typed(field, "1/0"), "1/0 -> 360 invalid"); // infinite: out of range
+    EXPECT_EQ(Typed(field, "0/0"), "0/0 -> 360 invalid");
+    EXPECT_EQ(Typed(field, "-1"), "-1 -> 0 invalid");
 
     field.SetSimpleValue(true);
-    field.SetText("1,5");
-    EXPECT_TRUE(field.TextValid());
-    EXPECT_EQ(field.Value(), 1.5L);
+    EXPECT_EQ(Typed(field, "1,5"), "1,5 -> 1.5");
     for (const char* text : {"inf", "nan", "1+1", "1,5,5", ""}) {
         field.SetText(text);
         EXPECT_FALSE(field.TextValid()) << text;
@@ -132,27 +131,26 @@ TEST(ValueEdits, FloatFieldReadsTextAndClamps) {
 }
 
 TEST(ValueEdits, FormatFloat) {
-    const struct {
-        const char* format;
-        Extended value;
-        const char* text;
-    } cases[] = {{"0.##", 2.5L, "2.5"},
-                 {"0.##", 100, "100"},
-                 {"0.##", 22.1L, "22.1"},
-                 {"0.##", 1.0L / 3, "0.33"},
-                 {"0.##", -0.001L, "0"},
-                 {"0.##", -2.25L, "-2.25"},
-                 {"0.00", 1, "1.00"},
-                 {"000", 7, "007"},
-                 {"#.##", 0.5L, ".5"},
-                 {"#,##0.0", 1234567.26L, "1,234,567.3"},
-                 {"0.##;(0.##)", -2, "(2)"},
-                 {"0.#;-0.#;zero", 0, "zero"},
-                 {"0 'mm'", 12, "12 mm"},
-                 {"0.##", std::numeric_limits<Extended>::infinity(), "INF"},
-                 {"0.##", std::numeric_limits<Extended>::quiet_NaN(), "NAN"}};
-    for (const auto& c : cases)
-        EXPECT_EQ(FormatFloat(c.format, c.value), c.text) << c.format;
+    constexpr Extended kInf = std::numeric_limits<Extended>::infinity();
+    const std::pair<Extended, const char*> twoPlaces[] = {
+        {2.5L, "2.5"},  {100, "100"},      {22.1L, "22.1"}, {1.0L / 3, "0.33"},
+        {-0.001L, "0"}, {-2.25L, "-2.25"}, {kInf, "INF"},   {std::nan(""), "NAN"}};
+    for (const auto& [value, text] : twoPlaces)
+        EXPECT_EQ(FormatFloat("0.##", value), text);
+    EXPECT_EQ(FormatFloat("0.00", 1), "1.00");
+    EXPECT_EQ(FormatFloat("000", 7), "007");
+    EXPECT_EQ(FormatFloat("#.##", 0.5L), ".5");
+    EXPECT_EQ(FormatFloat("#,##0.0", 1234567.26L), "1,234,567.3");
+    EXPECT_EQ(FormatFloat("0.##;(0.##)", -2), "(2)");
+    EXPECT_EQ(FormatFloat("0.#;-0.#;zero", 0), "zero");
+    EXPECT_EQ(FormatFloat("0 'mm'", 12), "12 mm");
+}
+
+// Steps the field up ('+') and down ('-') in turn and gives the value reached.
+template <class Field> auto Step(Field& field, std::string_view moves) {
+    for (char move : moves)
+        move == '+' ? field.StepUp() : field.StepDown();
+    return field.Value();
 }
 
 TEST(ValueEdits, SpinSteps) {
@@ -163,44 +161,35 @@ TEST(ValueEdits, SpinSteps) {
     field.SetSpinIncrement(-2);
     ASSERT_NE(field.SpinButton(), nullptr);
     field.SetValue(16);
-    field.StepUp();
-    EXPECT_EQ(field.Value(), 32);
-    field.StepDown();
-    field.StepDown();
-    EXPECT_EQ(field.Value(), 8);
+    EXPECT_EQ(Step(field, "+"), 32);
+    EXPECT_EQ(Step(field, "--"), 8);
     field.SetValue(7);
-    field.StepDown();
-    EXPECT_EQ(field.Value(), 3);
+    EXPECT_EQ(Step(field, "-"), 3);
     EXPECT_EQ(log.Count(), 4u);
     EXPECT_EQ(field.SelStart(), static_cast<int>(field.Text().size())); // caret at the end
 
     field.SetSpinIncrement(5);
     field.SetValue(998);
-    field.StepUp();
-    EXPECT_EQ(field.Value(), 1000);
+    EXPECT_EQ(Step(field, "+"), 1000);
     field.SetMax(std::numeric_limits<int32_t>::max());
     field.SetSpinIncrement(std::numeric_limits<int32_t>::min());
     field.SetValue(2'000'000'000);
-    field.StepUp(); // would overflow 32 bits: clamped instead
-    EXPECT_EQ(field.Value(), std::numeric_limits<int32_t>::max());
+    // Would overflow 32 bits: clamped instead.
+    EXPECT_EQ(Step(field, "+"), std::numeric_limits<int32_t>::max());
     field.SetSpinIncrement(0);
     EXPECT_EQ(field.SpinButton(), nullptr);
 
     TFloatEdit real;
     real.SetSpinIncrement(1);
     real.SetValue(22);
-    real.StepUp();
-    EXPECT_EQ(real.Value(), 23);
-    real.StepDown();
+    EXPECT_EQ(Step(real, "+"), 23);
+    Step(real, "-");
     real.SetSpinIncrement(-2);
-    real.StepUp();
-    EXPECT_EQ(real.Value(), 44);
-    real.StepDown();
-    real.StepDown();
-    EXPECT_EQ(real.Value(), 11);
+    EXPECT_EQ(Step(real, "+"), 44);
+    EXPECT_EQ(Step(real, "--"), 11);
     real.SetSpinIncrement(std::numeric_limits<Extended>::quiet_NaN());
-    real.StepUp(); // an undefined increment multiplies into an undefined value: Max
-    EXPECT_EQ(real.Value(), 100);
+    // An undefined increment multiplies into an undefined value: Max.
+    EXPECT_EQ(Step(real, "+"), 100);
 }
 
 TEST(ValueEdits, SpinButtonPlacementAndGlyphs) {
@@ -208,20 +197,15 @@ TEST(ValueEdits, SpinButtonPlacementAndGlyphs) {
     field.SetSpinIncrement(1);
     TSpinButton& spin = *field.SpinButton();
     field.SetBounds(0, 0, 100, 21);
-    EXPECT_EQ(spin.Left(), 100 - 4 - 15);
-    EXPECT_EQ(spin.Top(), 0);
-    EXPECT_EQ(spin.Width(), 15);
-    EXPECT_EQ(spin.Height(), 17);
-    EXPECT_EQ(spin.UpButton().Height(), 9); // upper half rounded up
-    EXPECT_EQ(spin.DownButton().Top(), 8);  // overlapping by one pixel
-    EXPECT_EQ(spin.DownButton().Height(), 9);
+    EXPECT_EQ(Box(spin), (Bounds{100 - 4 - 15, 0, 15, 17}));
+    // The upper half is rounded up, the halves overlap by one pixel.
+    EXPECT_EQ(Box(spin.UpButton()), (Bounds{0, 0, 15, 9}));
+    EXPECT_EQ(Box(spin.DownButton()), (Bounds{0, 8, 15, 9}));
     EXPECT_EQ(field.TextArea().Right, field.ClientWidth() - 15 - 1);
     EXPECT_EQ(field.TextArea().Bottom, field.ClientHeight() + 1);
     field.SetCtl3D(false);
     field.SetBounds(0, 0, 100, 21);
-    EXPECT_EQ(spin.Left(), 100 - 1 - 15);
-    EXPECT_EQ(spin.Top(), 1);
-    EXPECT_EQ(spin.Height(), 18);
+    EXPECT_EQ(Box(spin), (Bounds{100 - 1 - 15, 1, 15, 18}));
 
     EXPECT_EQ(spin.FocusControl(), nullptr); // the field is on no form
     EXPECT_EQ(spin.UpNumGlyphs(), 2);
@@ -233,8 +217,7 @@ TEST(ValueEdits, SpinButtonPlacementAndGlyphs) {
     EXPECT_TRUE(spin.Enabled());
 
     TSpinButton alone;
-    EXPECT_EQ(alone.Width(), 20);
-    EXPECT_EQ(alone.Height(), 25);
+    EXPECT_EQ(Box(alone), (Bounds{0, 0, 20, 25}));
     alone.SetBounds(0, 0, 4, 10);
     EXPECT_EQ(alone.Width(), TSpinButton::kMinWidth);
 }
@@ -277,12 +260,14 @@ TEST(ValueEdits, AutoRepeatRunsOnTheClock) {
         toolkit::DefaultClock().Advance(1000);
         EXPECT_EQ(toolkit::user::Release(up), toolkit::TActionResult::Ok);
         toolkit::DefaultClock().Advance(1000); // released: nothing more
+        toolkit::user::Press(up);
+        field.SetEnabled(false); // disabled while held: the repeat stops
+        toolkit::DefaultClock().Advance(1000);
     });
-    std::vector<int64_t> expected;
-    for (int ms = 400; ms <= 1000; ms += 100)
-        expected.push_back(pressedAt + ms);
-    expected.push_back(pressedAt + 1000); // the release click
-    EXPECT_EQ(log.times, expected);
+    for (int64_t& time : log.times)
+        time -= pressedAt;
+    EXPECT_EQ(log.times, (std::vector<int64_t>{400, 500, 600, 700, 800, 900, 1000, 1000}))
+        << "repeats while held, then the release click";
     EXPECT_EQ(field.Value(), 8);
     EXPECT_FALSE(up.Repeating());
 }
@@ -409,31 +394,22 @@ TEST(ValueEdits, AlignmentFollowsTextLength) {
     EXPECT_EQ(field.Alignment(), toolkit::TAlignment::LeftJustify);
 }
 
-struct AutomationRead {
-    std::string integer;
-    std::string real;
-};
-
-void ReadValues(tk_form* form, void* user) {
-    auto& read = *static_cast<AutomationRead*>(user);
-    char buffer[64];
-    tk_get_string(form, "Count", TK_PROP_VALUE, buffer, sizeof buffer);
-    read.integer = buffer;
-    tk_get_string(form, "Size", TK_PROP_VALUE, buffer, sizeof buffer);
-    read.real = buffer;
-}
-
 TEST(ValueEdits, AutomationReadsTheValue) {
     toolkit::TForm form("Form");
     form.Add<TIntegerEdit>("Count").SetValue(16);
-    auto& size = form.Add<TFloatEdit>("Size");
-    size.SetText("22.1");
-    AutomationRead read;
-    tk_set_form_agent(ReadValues, &read);
+    form.Add<TFloatEdit>("Size").SetText("22.1");
+    std::string read;
+    tk_set_form_agent(
+        [](tk_form* shown, void* user) {
+            char count[64], size[64];
+            tk_get_string(shown, "Count", TK_PROP_VALUE, count, sizeof count);
+            tk_get_string(shown, "Size", TK_PROP_VALUE, size, sizeof size);
+            *static_cast<std::string*>(user) = std::string(count) + " " + size;
+        },
+        &read);
     form.ShowModal();
     tk_set_form_agent(nullptr, nullptr);
-    EXPECT_EQ(read.integer, "16");
-    EXPECT_EQ(read.real, "22.1");
+    EXPECT_EQ(read, "16 22.1");
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace toolkit;
@@ -23,18 +24,15 @@ TEST(ControlsTest, ValuesSetFromCodeRaiseEventsOnlyWhenTheyChange) {
     EventLog log;
     auto& box = form.Add<TCheckBox>("Box");
     box.OnClick = log.Record("box");
-    box.SetChecked(false);
-    box.SetChecked(true);
-    box.SetChecked(true);
-    box.SetChecked(false);
+    for (bool checked : {false, true, true, false})
+        box.SetChecked(checked);
     EXPECT_EQ(log.entries, (std::vector<std::string>{"box", "box"}));
 
     log.entries.clear();
     auto& edit = form.Add<TEdit>("Edit");
     edit.OnChange = log.Record("edit");
-    edit.SetText("");
-    edit.SetText("16");
-    edit.SetText("16");
+    for (const char* text : {"", "16", "16"})
+        edit.SetText(text);
     EXPECT_EQ(log.entries.size(), 1u);
 
     log.entries.clear();
@@ -125,26 +123,25 @@ TEST(ControlsTest, EditSelectionTypingAndKeys) {
     EXPECT_EQ(edit.Text(), "220");
     EXPECT_EQ(edit.CaretPos(), 3);
 
+    const auto press = [&](TKey key) {
+        edit.KeyDown(key, 0);
+        return key; // 0 when the edit took the key
+    };
     edit.SetText("a\xC3\xA9"); // "aé": Backspace removes the whole character
     edit.SetCaretPos(3);
-    TKey key = vkBack;
-    edit.KeyDown(key, 0);
-    EXPECT_EQ(key, 0);
+    EXPECT_EQ(press(vkBack), 0);
     EXPECT_EQ(edit.Text(), "a");
-    key = vkDelete;
     edit.SetCaretPos(0);
-    edit.KeyDown(key, 0);
+    press(vkDelete);
     EXPECT_EQ(edit.Text(), "");
-    int before = changes;
-    key = vkBack;
-    edit.KeyDown(key, 0); // nothing to delete
+    const int before = changes;
+    press(vkBack); // nothing to delete
     EXPECT_EQ(changes, before);
 
     edit.SetText("fixed");
     edit.SetReadOnly(true);
     edit.SelectAll();
-    key = vkDelete;
-    edit.KeyDown(key, 0);
+    press(vkDelete);
     EXPECT_EQ(edit.Text(), "fixed");
 }
 
@@ -242,23 +239,14 @@ TEST(ControlsTest, WindowsAreCreatedWhenTheFormIsShownOrTheParentExists) {
 }
 
 TEST(ControlsTest, TextWidthMetric) {
-    struct Case {
-        const char* text;
-        int height;
-        int width;
-    };
-    for (Case c : {
-             Case{"", 11, 0},
-             Case{"i", 20, 5},
-             Case{"W", 20, 16},
-             Case{"Aa1 ", 20, 13 + 10 + 11 + 7},
-             Case{"i", 2, 0},  // 0.5 rounds to even
-             Case{"i", 6, 2},  // 1.5 rounds to even
-             Case{"i", -6, 2}, // negative heights measure the same
-             Case{"\xC3\xA9", 20, 11},
-             Case{"Generate raster pattern", 11, 112},
-         })
-        EXPECT_EQ(TextWidth(c.text, c.height), c.width) << c.text << " at " << c.height;
+    // {text, font height, width}: "Aa1 " is 13 + 10 + 11 + 7; "i" at 2 and 6 is 0.5 and 1.5
+    // rounded to even; negative heights measure the same.
+    const std::tuple<const char*, int, int> cases[] = {
+        {"", 11, 0},      {"i", 20, 5},         {"W", 20, 16},
+        {"Aa1 ", 20, 41}, {"i", 2, 0},          {"i", 6, 2},
+        {"i", -6, 2},     {"\xC3\xA9", 20, 11}, {"Generate raster pattern", 11, 112}};
+    for (const auto& [text, height, width] : cases)
+        EXPECT_EQ(TextWidth(text, height), width) << text << " at " << height;
 
     EXPECT_EQ(StripAccelerator("&OK"), "OK");
     EXPECT_EQ(StripAccelerator("Fish && &Chips"), "Fish & Chips");

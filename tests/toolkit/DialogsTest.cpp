@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <tuple>
 
 using namespace toolkit;
 
@@ -41,8 +42,10 @@ TEST(DialogsTest, HandleExceptionShowsErrorsButNotTheSilentAbort) {
     raise(std::runtime_error("Incorrect conversion table dimensions"));
     raise(42);
     ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0].Caption, "Error");
-    EXPECT_EQ(boxes[0].Text, "Incorrect conversion table dimensions.");
+    EXPECT_EQ(boxes[0].Caption + ": " + boxes[0].Text,
+              "Error: Incorrect conversion table dimensions.");
+    EXPECT_EQ(boxes[0].Icon, TMsgDlgType::Error);
+    EXPECT_EQ(boxes[0].Buttons, std::vector<TMsgDlgBtn>{TMsgDlgBtn::OK});
     EXPECT_EQ(boxes[0].DefaultButton, TMsgDlgBtn::OK);
     EXPECT_EQ(boxes[0].CancelButton, TMsgDlgBtn::OK);
     EXPECT_EQ(boxes[1].Text, "Unknown exception.");
@@ -58,27 +61,22 @@ TEST(DialogsTest, HandleExceptionShowsErrorsButNotTheSilentAbort) {
 
 TEST(DialogsTest, MessageBoxDefaultAndCancelButtons) {
     using B = TMsgDlgBtn;
-    struct Case {
-        std::vector<B> buttons;
-        std::optional<B> askedDefault;
-        B expectedDefault;
-        std::optional<B> expectedCancel;
-    };
-    for (const Case& c : {
-             Case{{}, {}, B::OK, B::OK},
-             Case{{B::OK}, {}, B::OK, B::OK},
-             Case{{B::Yes, B::No}, {}, B::Yes, B::No},
-             Case{{B::Yes, B::No, B::Cancel}, B::No, B::No, B::Cancel},
-             Case{{B::OK, B::Cancel}, B::Retry, B::OK, B::Cancel},
-             Case{{B::Abort, B::Retry, B::Ignore}, {}, B::Abort, std::nullopt},
-         }) {
+    // {buttons, default asked for, default shown, cancel button shown}
+    const std::tuple<std::vector<B>, std::optional<B>, B, std::optional<B>> cases[] = {
+        {{}, {}, B::OK, B::OK},
+        {{B::OK}, {}, B::OK, B::OK},
+        {{B::Yes, B::No}, {}, B::Yes, B::No},
+        {{B::Yes, B::No, B::Cancel}, B::No, B::No, B::Cancel},
+        {{B::OK, B::Cancel}, B::Retry, B::OK, B::Cancel},
+        {{B::Abort, B::Retry, B::Ignore}, {}, B::Abort, std::nullopt}};
+    for (const auto& [buttons, asked, shownDefault, shownCancel] : cases) {
         TMessageBoxParams box;
-        box.Buttons = c.buttons;
-        box.DefaultButton = c.askedDefault;
+        box.Buttons = buttons;
+        box.DefaultButton = asked;
         TMessageBoxParams shown = ResolveMessageBox(box);
         EXPECT_FALSE(shown.Buttons.empty());
-        EXPECT_EQ(shown.DefaultButton, c.expectedDefault);
-        EXPECT_EQ(shown.CancelButton, c.expectedCancel);
+        EXPECT_EQ(shown.DefaultButton, shownDefault);
+        EXPECT_EQ(shown.CancelButton, shownCancel);
     }
 }
 

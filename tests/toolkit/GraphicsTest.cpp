@@ -25,6 +25,16 @@ TPaletteEntry Entry(uint8_t r, uint8_t g, uint8_t b) {
     return {r, g, b, 0};
 }
 
+using Bytes = std::vector<uint8_t>;
+
+// The first n bytes of row y, and writing bytes at the start of row y.
+Bytes Row(TBitmap& bitmap, int y, size_t n) {
+    return Bytes(bitmap.ScanLine(y), bitmap.ScanLine(y) + n);
+}
+void SetRow(TBitmap& bitmap, int y, const Bytes& bytes) {
+    std::memcpy(bitmap.ScanLine(y), bytes.data(), bytes.size());
+}
+
 std::vector<TPaletteEntry> EntriesOf(HPALETTE palette) {
     std::vector<TPaletteEntry> entries(static_cast<size_t>(PaletteEntryCount(palette)));
     GetPaletteEntries(palette, 0, static_cast<int>(entries.size()), entries.data());
@@ -43,7 +53,6 @@ TEST(GraphicsTest, RowsArePaddedToFourBytesAndStoredBottomUp) {
         SCOPED_TRACE(int(c.format));
         TBitmap bitmap;
         Resize(bitmap, c.format, 5, 3);
-        EXPECT_EQ(bitmap.PixelFormat(), c.format);
         EXPECT_EQ(bitmap.RowBytes(), c.rowBytes);
         EXPECT_EQ(bitmap.ScanLine(0) - bitmap.ScanLine(1), c.rowBytes);
         EXPECT_EQ(bitmap.ScanLine(1) - bitmap.ScanLine(2), c.rowBytes);
@@ -64,15 +73,12 @@ TEST(GraphicsTest, RowsArePaddedToFourBytesAndStoredBottomUp) {
 TEST(GraphicsTest, SetSizeKeepsTheSharedPartAndZeroesTheRest) {
     TBitmap bitmap;
     Resize(bitmap, pf8bit, 3, 2);
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 3; ++x)
-            bitmap.ScanLine(y)[x] = static_cast<uint8_t>(10 * y + x + 1);
+    SetRow(bitmap, 0, {1, 2, 3});
+    SetRow(bitmap, 1, {11, 12, 13});
     bitmap.SetSize(2, 3);
-    EXPECT_EQ(bitmap.ScanLine(0)[0], 1);
-    EXPECT_EQ(bitmap.ScanLine(0)[1], 2);
-    EXPECT_EQ(bitmap.ScanLine(1)[1], 12);
-    EXPECT_EQ(bitmap.ScanLine(2)[0], 0);
-    EXPECT_EQ(bitmap.ScanLine(2)[1], 0);
+    EXPECT_EQ(Row(bitmap, 0, 2), (Bytes{1, 2}));
+    EXPECT_EQ(Row(bitmap, 1, 2), (Bytes{11, 12}));
+    EXPECT_EQ(Row(bitmap, 2, 2), (Bytes{0, 0}));
 }
 
 TEST(GraphicsTest, PaletteObjects) {
@@ -142,39 +148,33 @@ TEST(GraphicsTest, ConversionsKeepColoursThroughEveryPixelOfEveryRow) {
     HPALETTE palette = CreatePalette(entries.data(), 256);
     bitmap.SetPalette(palette);
     DeletePalette(palette);
-    const uint8_t indexes[2][3] = {{1, 2, 3}, {3, 0, 1}};
-    for (int y = 0; y < 2; ++y)
-        std::memcpy(bitmap.ScanLine(y), indexes[y], 3);
+    SetRow(bitmap, 0, {1, 2, 3});
+    SetRow(bitmap, 1, {3, 0, 1});
 
     bitmap.SetPixelFormat(pf24bit);
     EXPECT_EQ(bitmap.Palette(), 0u);
-    const uint8_t bgr0[9] = {30, 20, 10, 60, 50, 40, 90, 80, 70};
-    const uint8_t bgr1[9] = {90, 80, 70, 0, 0, 0, 30, 20, 10};
-    EXPECT_EQ(std::memcmp(bitmap.ScanLine(0), bgr0, 9), 0);
-    EXPECT_EQ(std::memcmp(bitmap.ScanLine(1), bgr1, 9), 0);
+    const Bytes bgr0 = {30, 20, 10, 60, 50, 40, 90, 80, 70};
+    EXPECT_EQ(Row(bitmap, 0, 9), bgr0);
+    EXPECT_EQ(Row(bitmap, 1, 9), (Bytes{90, 80, 70, 0, 0, 0, 30, 20, 10}));
 
     bitmap.ScanLine(1)[3] = 7; // blue of pixel (1, 1)
     bitmap.SetPixelFormat(pf32bit);
-    const uint8_t bgrx1[12] = {90, 80, 70, 0, 7, 0, 0, 0, 30, 20, 10, 0};
-    EXPECT_EQ(std::memcmp(bitmap.ScanLine(1), bgrx1, 12), 0);
+    EXPECT_EQ(Row(bitmap, 1, 12), (Bytes{90, 80, 70, 0, 7, 0, 0, 0, 30, 20, 10, 0}));
     bitmap.ScanLine(0)[3] = 0xEE; // byte 3 carries nothing and is dropped
     bitmap.SetPixelFormat(pf24bit);
-    EXPECT_EQ(std::memcmp(bitmap.ScanLine(0), bgr0, 9), 0);
+    EXPECT_EQ(Row(bitmap, 0, 9), bgr0);
     EXPECT_EQ(bitmap.ScanLine(1)[3], 7);
 }
 
 TEST(GraphicsTest, ConversionsToPaletteAndGreyFormats) {
     TBitmap bitmap;
     Resize(bitmap, pf24bit, 3, 1);
-    const uint8_t bgr[9] = {255, 255, 255, 64, 32, 0, 0, 0, 255}; // white, (B64 G32 R0), red
-    std::memcpy(bitmap.ScanLine(0), bgr, 9);
+    SetRow(bitmap, 0, {255, 255, 255, 64, 32, 0, 0, 0, 255}); // white, (B64 G32 R0), red
 
     TBitmap eight;
     eight.Assign(bitmap);
     eight.SetPixelFormat(pf8bit); // 3-3-2 indexes with that palette
-    EXPECT_EQ(eight.ScanLine(0)[0], 255);
-    EXPECT_EQ(eight.ScanLine(0)[1], 5);
-    EXPECT_EQ(eight.ScanLine(0)[2], 0xE0);
+    EXPECT_EQ(Row(eight, 0, 3), (Bytes{255, 5, 0xE0}));
     auto entries = EntriesOf(eight.Palette());
     EXPECT_EQ(entries[255], Entry(255, 255, 255));
     EXPECT_EQ(entries[5], Entry(0, 36, 85));
@@ -183,12 +183,10 @@ TEST(GraphicsTest, ConversionsToPaletteAndGreyFormats) {
     TBitmap grey;
     grey.Assign(bitmap);
     grey.SetPixelFormat(pf16bit); // grey level (2R + 3G + B + 3) / 6, times 257
-    const uint8_t samples[6] = {255, 255, 27, 27, 85, 85};
-    EXPECT_EQ(std::memcmp(grey.ScanLine(0), samples, 6), 0);
+    EXPECT_EQ(Row(grey, 0, 6), (Bytes{255, 255, 27, 27, 85, 85}));
     grey.ScanLine(0)[0] = 0x12; // the low byte plays no part in 8-bit views
     grey.SetPixelFormat(pf8bit);
-    EXPECT_EQ(grey.ScanLine(0)[0], 255);
-    EXPECT_EQ(grey.ScanLine(0)[2], 85);
+    EXPECT_EQ(Row(grey, 0, 3), (Bytes{255, 27, 85}));
     EXPECT_EQ(EntriesOf(grey.Palette())[85], Entry(85, 85, 85));
 
     TBitmap mono;
@@ -199,8 +197,7 @@ TEST(GraphicsTest, ConversionsToPaletteAndGreyFormats) {
     EXPECT_EQ(mono.ScanLine(0)[0] & 0xE0, 0x80); // white only, MSB first
     mono.SetPixelFormat(pf8bit);                 // widening keeps index and palette
     EXPECT_FALSE(mono.Monochrome());
-    EXPECT_EQ(mono.ScanLine(0)[0], 1);
-    EXPECT_EQ(mono.ScanLine(0)[1], 0);
+    EXPECT_EQ(Row(mono, 0, 2), (Bytes{1, 0}));
     EXPECT_EQ(PaletteEntryCount(mono.Palette()), 2);
 
     TBitmap four;
@@ -227,10 +224,8 @@ TEST(GraphicsTest, CanvasDrawsGraphicsClippedToTheBitmap) {
 
     TBitmap source;
     Resize(source, pf8bit, 2, 2); // grey ramp
-    source.ScanLine(0)[0] = 10;
-    source.ScanLine(0)[1] = 20;
-    source.ScanLine(1)[0] = 30;
-    source.ScanLine(1)[1] = 40;
+    SetRow(source, 0, {10, 20});
+    SetRow(source, 1, {30, 40});
     target.Canvas().Draw(3, -1, source); // only its pixel (0, 1) lands, at (3, 0)
     EXPECT_EQ(target.Canvas().Pixel(3, 0), RGBColor(30, 30, 30));
     EXPECT_EQ(target.Canvas().Pixel(2, 0), 0u);
@@ -252,8 +247,7 @@ TEST(GraphicsTest, CanvasPicksTheNearestPaletteEntry) {
     TBitmap mono;
     Resize(mono, pf1bit, 9, 1);
     mono.Canvas().FillRect(1, 0, 9, 1, RGBColor(200, 200, 200));
-    EXPECT_EQ(mono.ScanLine(0)[0], 0x7F);
-    EXPECT_EQ(mono.ScanLine(0)[1], 0x80);
+    EXPECT_EQ(Row(mono, 0, 2), (Bytes{0x7F, 0x80}));
 }
 
 TEST(GraphicsTest, AssignCopiesBitmapsAndPicturesAndRefusesOthers) {
@@ -302,8 +296,7 @@ TEST(GraphicsTest, RowsLongerThanOneUnpackingChunkAreHandledWhole) {
     TBitmap bitmap;
     Resize(bitmap, pf4bit, 601, 1);
     bitmap.Canvas().FillRect(300, 0, 601, 1, RGBColor(255, 255, 255));
-    EXPECT_EQ(bitmap.ScanLine(0)[149], 0x00);
-    EXPECT_EQ(bitmap.ScanLine(0)[150], 0xFF);
+    EXPECT_EQ(Bytes(bitmap.ScanLine(0) + 149, bitmap.ScanLine(0) + 152), (Bytes{0, 0xFF, 0xFF}));
     EXPECT_EQ(bitmap.ScanLine(0)[300], 0xF0);
     bitmap.SetPixelFormat(pf24bit);
     EXPECT_EQ(bitmap.Canvas().Pixel(299, 0), 0u);
