@@ -10,6 +10,7 @@
 #include <tiffio.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -18,11 +19,11 @@
 
 using namespace stipplor;
 using namespace stipplor::testsupport;
-using stipplor::testsupport::TemporaryFolder;
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using U = std::vector<uint32_t>;
 
 Bytes Save(TLinearBitmap& bitmap, TTIFFOptions options = 0, double resolution = 0) {
     TTIFFLoader writer;
@@ -64,19 +65,15 @@ std::map<uint32_t, Entry> Directory(const Bytes& b) {
     return entries;
 }
 
-// An 8-bit bitmap with the grey palette, or any bitmap, filled with seeded random bytes.
-void Fill(TLinearBitmap& bitmap, unsigned seed) {
-    std::mt19937 random(seed);
-    for (int32_t y = 0; y < bitmap.Height(); ++y)
-        for (int32_t i = 0; i < bitmap.Width() * bitmap.PixelSize(); ++i)
-            bitmap.RowPointer(y)[i] = static_cast<uint8_t>(random());
-}
-
+// A bitmap of seeded random bytes; an 8-bit one gets the grey palette.
 std::unique_ptr<TLinearBitmap> Random(int32_t w, int32_t h, TPixelFormat format, unsigned seed) {
     auto bitmap = TLinearBitmap::Create(w, h, format);
     if (format == PixelFormat8)
         bitmap->SetPalette(GrayPalette.data());
-    Fill(*bitmap, seed);
+    std::mt19937 random(seed);
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t i = 0; i < w * bitmap->PixelSize(); ++i)
+            bitmap->RowPointer(y)[i] = static_cast<uint8_t>(random());
     return bitmap;
 }
 
@@ -85,46 +82,44 @@ Bytes Row(TLinearBitmap& bitmap, int32_t y) {
 }
 
 struct ReadBack {
-    uint32_t width = 0, height = 0;
     uint16_t bits = 0, samples = 0, photometric = 99;
     std::vector<Bytes> rows;
-    std::vector<uint16_t> red, green, blue;
+    std::vector<uint16_t> map; // red, green and blue runs of 256 values
 };
 
 // Reads the bytes with libtiff, an independent reader.
-ReadBack ReadWithLibtiff(const TemporaryFolder& folder, const Bytes& bytes) {
-    const std::string path = folder.Path() + "/read.tif";
+ReadBack ReadWithLibtiff(const Bytes& bytes) {
+    const std::string path = ::testing::TempDir() + "stipplor_written.tif";
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     ReadBack r;
-    std::unique_ptr<TIFF, void (*)(TIFF*)> tif(TIFFOpen(path.c_str(), "r"), TIFFClose);
-    if (!tif) {
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    if (tif == nullptr) {
         ADD_FAILURE() << "libtiff cannot open the file";
         return r;
     }
-    TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &r.width);
-    TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &r.height);
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_BITSPERSAMPLE, &r.bits);
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &r.samples);
-    TIFFGetField(tif.get(), TIFFTAG_PHOTOMETRIC, &r.photometric);
-    uint16_t *red = nullptr, *green = nullptr, *blue = nullptr;
-    if (TIFFGetField(tif.get(), TIFFTAG_COLORMAP, &red, &green, &blue)) {
-        r.red.assign(red, red + 256);
-        r.green.assign(green, green + 256);
-        r.blue.assign(blue, blue + 256);
-    }
-    Bytes row(static_cast<size_t>(TIFFScanlineSize(tif.get())));
-    for (uint32_t y = 0; y < r.height; ++y) {
-        EXPECT_EQ(TIFFReadScanline(tif.get(), row.data(), y, 0), 1) << "row " << y;
+    uint32_t height = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &r.bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &r.samples);
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &r.photometric);
+    uint16_t* map[3] = {};
+    if (TIFFGetField(tif, TIFFTAG_COLORMAP, &map[0], &map[1], &map[2]))
+        for (const uint16_t* channel : map)
+            r.map.insert(r.map.end(), channel, channel + 256);
+    Bytes row(static_cast<size_t>(TIFFScanlineSize(tif)));
+    for (uint32_t y = 0; y < height; ++y) {
+        EXPECT_EQ(TIFFReadScanline(tif, row.data(), y, 0), 1) << "row " << y;
         r.rows.push_back(row);
     }
+    TIFFClose(tif);
+    std::remove(path.c_str());
     return r;
 }
 
 } // namespace
 
 TEST(TIFFWriter, BilevelLayout) {
-    TemporaryFolder folder;
     auto pixel = Random(1, 1, PixelFormat8, 0);
     for (auto [value, expected] : {std::pair{128, 0x80}, std::pair{127, 0x00}}) {
         pixel->RowPointer(0)[0] = static_cast<uint8_t>(value);
@@ -134,30 +129,22 @@ TEST(TIFFWriter, BilevelLayout) {
         auto dir = Directory(b);
         EXPECT_EQ(dir.size(), 10u);
         EXPECT_FALSE(dir.contains(258) || dir.contains(277) || dir.contains(320));
-        // A single strip holds its offset and count in the entries themselves.
-        EXPECT_EQ(dir[273].count, 1u);
-        EXPECT_EQ(dir[273].field, 520u);
-        EXPECT_EQ(dir[279].field, 1u);
-        EXPECT_EQ(dir[282].field, 256u);
-        EXPECT_EQ(dir[283].field, 264u);
-        EXPECT_EQ(U32(b, 256), 1u);
-        EXPECT_EQ(U32(b, 260), 1u);
-        EXPECT_EQ(dir[296].field, 1u) << "no resolution unit";
-        EXPECT_EQ(ReadWithLibtiff(folder, b).rows.at(0).at(0), expected);
+        // Strip count 1, offset and byte count in the entries themselves, resolutions 1/1,
+        // no resolution unit.
+        EXPECT_EQ((U{dir[273].count, dir[273].field, dir[279].field, dir[282].field, dir[283].field,
+                     U32(b, 256), U32(b, 260), dir[296].field}),
+                  (U{1, 520, 1, 256, 264, 1, 1, 1}));
+        EXPECT_EQ(ReadWithLibtiff(b).rows.at(0).at(0), expected);
     }
 
     auto three = Random(9, 3, PixelFormat8, 1);
     const Bytes b = Save(*three, tlBilevel);
     auto dir = Directory(b);
-    EXPECT_EQ(dir[273].field, 256u);
-    EXPECT_EQ(dir[279].field, 268u);
-    EXPECT_EQ(dir[282].field, 280u);
-    EXPECT_EQ(dir[283].field, 288u);
+    EXPECT_EQ((U{dir[273].field, dir[279].field, dir[282].field, dir[283].field}),
+              (U{256, 268, 280, 288}));
     EXPECT_EQ(b.size(), 536u + 3 * 2);
-    for (uint32_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(U32(b, 256 + 4 * i), 536 + 2 * i);
-        EXPECT_EQ(U32(b, 268 + 4 * i), 2u);
-    }
+    for (uint32_t i = 0; i < 3; ++i)
+        EXPECT_EQ((U{U32(b, 256 + 4 * i), U32(b, 268 + 4 * i)}), (U{536 + 2 * i, 2}));
     // WhiteIsZero changes the photometric value and nothing else.
     Bytes inverted = Save(*three, tlBilevel | tlWhiteIsZero);
     const size_t photometric = dir[262].at + 8;
@@ -168,56 +155,49 @@ TEST(TIFFWriter, BilevelLayout) {
 }
 
 TEST(TIFFWriter, BilevelRowsBitByBit) {
-    TemporaryFolder folder;
     for (int32_t width : {7, 8, 9, 15, 16, 17, 63, 64, 65, 1001}) {
         auto plane = Random(width, 4, PixelFormat8, static_cast<unsigned>(width));
-        const ReadBack r = ReadWithLibtiff(folder, Save(*plane, tlBilevel));
+        const ReadBack r = ReadWithLibtiff(Save(*plane, tlBilevel));
         ASSERT_EQ(r.bits, 1);
         EXPECT_EQ(r.photometric, PHOTOMETRIC_MINISBLACK);
-        for (int32_t y = 0; y < 4; ++y) {
+        for (int32_t y = 0; y < 4; ++y)
             for (int32_t x = 0; x < (width + 7) / 8 * 8; ++x) {
                 const bool ink = x < width && plane->RowPointer(y)[x] >= 128;
                 ASSERT_EQ((r.rows[y][x / 8] >> (7 - x % 8)) & 1, ink ? 1 : 0)
                     << "width " << width << " at " << x << "," << y;
             }
-        }
     }
 }
 
 TEST(TIFFWriter, GreyPaletteAndSixteenBit) {
-    TemporaryFolder folder;
     auto bitmap = Random(5, 4, PixelFormat8, 2);
     const Bytes grey = Save(*bitmap);
     auto dir = Directory(grey);
     EXPECT_EQ(dir.size(), 11u);
     EXPECT_EQ(U32(grey, dir[273].field), 512u + 8 * 4);
-    ReadBack r = ReadWithLibtiff(folder, grey);
-    EXPECT_EQ(r.photometric, PHOTOMETRIC_MINISBLACK);
-    EXPECT_EQ(r.bits, 8);
+    ReadBack r = ReadWithLibtiff(grey);
+    EXPECT_EQ((U{r.photometric, r.bits}), (U{PHOTOMETRIC_MINISBLACK, 8}));
     EXPECT_EQ(r.rows.at(3), Row(*bitmap, 3));
-    EXPECT_EQ(ReadWithLibtiff(folder, Save(*bitmap, tlWhiteIsZero)).photometric,
-              PHOTOMETRIC_MINISWHITE);
+    EXPECT_EQ(ReadWithLibtiff(Save(*bitmap, tlWhiteIsZero)).photometric, PHOTOMETRIC_MINISWHITE);
 
     bitmap->Palette()[3 * 7 + 2] = 200; // red of entry 7: no longer a grey ramp
     const Bytes palette = Save(*bitmap);
     dir = Directory(palette);
-    EXPECT_EQ(dir.size(), 12u);
-    EXPECT_EQ(dir[320].field, 272u + 8 * 4);
-    EXPECT_EQ(palette.size(), 1836u + 8 * 4 + 5 * 4);
-    r = ReadWithLibtiff(folder, palette);
+    EXPECT_EQ((U{uint32_t(dir.size()), dir[320].field, uint32_t(palette.size())}),
+              (U{12, 272 + 8 * 4, 1836 + 8 * 4 + 5 * 4}));
+    r = ReadWithLibtiff(palette);
     EXPECT_EQ(r.photometric, PHOTOMETRIC_PALETTE);
-    ASSERT_EQ(r.red.size(), 256u);
-    for (int i = 0; i < 256; ++i) {
-        EXPECT_EQ(r.red[i], (i == 7 ? 200 : i) * 257);
-        EXPECT_EQ(r.green[i], i * 257);
-        EXPECT_EQ(r.blue[i], i * 257);
-    }
+    std::vector<uint16_t> map;
+    for (int channel = 0; channel < 3; ++channel)
+        for (int i = 0; i < 256; ++i)
+            map.push_back(static_cast<uint16_t>((channel == 0 && i == 7 ? 200 : i) * 257));
+    EXPECT_EQ(r.map, map);
     EXPECT_EQ(r.rows.at(3), Row(*bitmap, 3));
     EXPECT_EQ(Directory(Save(*bitmap, tlGrayscale)).size(), 11u) << "the palette is ignored";
 
     // 16 bits: 8-bit grey from the high bytes, never half rows.
     auto deep = Random(3, 2, PixelFormat16, 3);
-    r = ReadWithLibtiff(folder, Save(*deep));
+    r = ReadWithLibtiff(Save(*deep));
     EXPECT_EQ(r.bits, 8);
     for (int32_t y = 0; y < 2; ++y)
         for (int32_t x = 0; x < 3; ++x)
@@ -225,15 +205,12 @@ TEST(TIFFWriter, GreyPaletteAndSixteenBit) {
 }
 
 TEST(TIFFWriter, ColourForms) {
-    TemporaryFolder folder;
     auto rgb = Random(7, 3, PixelFormat24, 4);
-    auto dir = Directory(Save(*rgb));
-    EXPECT_EQ(dir[258].field, 256u);
-    EXPECT_EQ(dir[273].field, 262u);
-    EXPECT_EQ(dir[283].field, 270u + 8 * 3);
-    ReadBack r = ReadWithLibtiff(folder, Save(*rgb));
-    EXPECT_EQ(r.photometric, PHOTOMETRIC_RGB);
-    EXPECT_EQ(r.samples, 3);
+    const Bytes b = Save(*rgb);
+    auto dir = Directory(b);
+    EXPECT_EQ((U{dir[258].field, dir[273].field, dir[283].field}), (U{256, 262, 270 + 8 * 3}));
+    ReadBack r = ReadWithLibtiff(b);
+    EXPECT_EQ((U{r.photometric, r.samples}), (U{PHOTOMETRIC_RGB, 3}));
     for (int32_t x = 0; x < 7; ++x)
         for (int c = 0; c < 3; ++c)
             EXPECT_EQ(r.rows[2][3 * x + c], rgb->RowPointer(2)[3 * x + 2 - c]) << "red first";
@@ -241,13 +218,11 @@ TEST(TIFFWriter, ColourForms) {
     EXPECT_EQ(Directory(Save(*rgb))[262].field, 2u);
 
     auto cmyk = Random(5, 1, PixelFormat32, 5);
-    const Bytes b = Save(*cmyk);
-    dir = Directory(b);
-    EXPECT_EQ(dir[273].field, 512u + 8);
-    EXPECT_EQ(dir[282].field, 264u);
-    r = ReadWithLibtiff(folder, b);
-    EXPECT_EQ(r.photometric, PHOTOMETRIC_SEPARATED);
-    EXPECT_EQ(r.samples, 4);
+    const Bytes c = Save(*cmyk);
+    dir = Directory(c);
+    EXPECT_EQ((U{dir[273].field, dir[282].field}), (U{512 + 8, 264}));
+    r = ReadWithLibtiff(c);
+    EXPECT_EQ((U{r.photometric, r.samples}), (U{PHOTOMETRIC_SEPARATED, 4}));
     EXPECT_EQ(r.rows.at(0), Row(*cmyk, 0));
 }
 
@@ -259,10 +234,10 @@ TEST(TIFFWriter, ResolutionAndRefusals) {
         const Bytes b = Save(*bitmap, tlBilevel, dpi);
         auto dir = Directory(b);
         EXPECT_EQ(dir[296].field, 2u) << "inch";
-        for (uint32_t tag : {282u, 283u}) {
-            EXPECT_EQ(U32(b, dir[tag].field), numerator) << dpi;
-            EXPECT_EQ(U32(b, dir[tag].field + 4), 10000u);
-        }
+        for (uint32_t tag : {282u, 283u})
+            EXPECT_EQ((U{U32(b, dir[tag].field), U32(b, dir[tag].field + 4)}),
+                      (U{numerator, 10000}))
+                << dpi;
     }
     for (double bad : {-1.0, 1e-6, 1e9, std::nan("")})
         EXPECT_EQ(MessageOf([&] { Save(*bitmap, 0, bad); }), "Invalid resolution") << bad;
@@ -316,8 +291,7 @@ TEST(TIFFWriter, RegisteredForTifExtensions) {
     const std::string out = folder.Path() + "/tiffinfo.txt";
     if (std::system(("tiffinfo -D \"" + path + "\" > \"" + out + "\" 2>&1").c_str()) != 0)
         GTEST_SKIP() << "tiffinfo is not available";
-    std::ifstream in(out);
-    const std::string report{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const std::string report = FileContents(out);
     EXPECT_NE(report.find("Image Width: 33 Image Length: 17"), std::string::npos) << report;
     EXPECT_NE(report.find("Photometric Interpretation: min-is-black"), std::string::npos) << report;
     EXPECT_EQ(report.find("Warning"), std::string::npos) << report;
