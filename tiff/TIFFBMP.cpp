@@ -276,11 +276,13 @@ void UndoPredictor(const TPlan& plan, uint8_t* row) noexcept {
 }
 
 // One row of file samples into one bitmap row.
-// Red, green, blue samples at the start of every `stride` bytes become blue, green, red pixels.
-void SamplesToBGR(const uint8_t* src, size_t stride, uint8_t* dst, size_t width) noexcept {
+// Red, green, blue samples of `sampleBytes` bytes each at the start of every `stride` bytes
+// become blue, green, red pixels; `src` points at the byte of a sample that is kept.
+void SamplesToBGR(const uint8_t* src, size_t stride, size_t sampleBytes, uint8_t* dst,
+                  size_t width) noexcept {
     for (size_t x = 0; x < width; ++x, src += stride, dst += 3) {
-        dst[0] = src[2];
-        dst[1] = src[1];
+        dst[0] = src[2 * sampleBytes];
+        dst[1] = src[sampleBytes];
         dst[2] = src[0];
     }
 }
@@ -305,10 +307,10 @@ void ConvertRow(const TPlan& plan, const uint8_t* src, uint8_t* dst) noexcept {
             dst[x] = src[2 * x];
         return;
     case TLayout::RGB:
-        SamplesToBGR(src, 3, dst, width);
+        SamplesToBGR(src, 3, 1, dst, width);
         return;
     case TLayout::RGBA:
-        SamplesToBGR(src, 4, dst, width);
+        SamplesToBGR(src, 4, 1, dst, width);
         return;
     case TLayout::CMYK:
         for (size_t x = 0; x < width; ++x) {
@@ -329,18 +331,10 @@ void ConvertRow(const TPlan& plan, const uint8_t* src, uint8_t* dst) noexcept {
         return;
     }
     case TLayout::RGB48:
-        for (size_t x = 0; x < width; ++x) {
-            dst[3 * x] = src[6 * x + 4 + hi];
-            dst[3 * x + 1] = src[6 * x + 2 + hi];
-            dst[3 * x + 2] = src[6 * x + hi];
-        }
+        SamplesToBGR(src + hi, 6, 2, dst, width);
         return;
     case TLayout::RGBA64:
-        for (size_t x = 0; x < width; ++x) {
-            dst[3 * x] = src[8 * x + 4 + hi];
-            dst[3 * x + 1] = src[8 * x + 2 + hi];
-            dst[3 * x + 2] = src[8 * x + hi];
-        }
+        SamplesToBGR(src + hi, 8, 2, dst, width);
         return;
     default: // 1, 4 and 8 bits: the bitmap's layout already
         std::memcpy(dst, src, plan.FileRowBytes);
