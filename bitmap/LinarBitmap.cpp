@@ -318,6 +318,16 @@ std::unique_ptr<uint8_t[]> NewPackedBlock(int32_t width, int32_t height, int32_t
 
 } // namespace
 
+void TLinearBitmap::AdoptConverted(std::unique_ptr<uint8_t[]> block, TPixelFormat format,
+                                   std::unique_ptr<uint8_t[]> palette) noexcept {
+    AdoptBlock(std::move(block));
+    palette_ = std::move(palette);
+    pixelFormat_ = format;
+    pixelSize_ = PixelSizeOf(format);
+    bytesPerLine_ = width_ * pixelSize_;
+    size_ = bytesPerLine_ * height_;
+}
+
 void TLinearBitmap::ConvertTo8() {
     if (pixelFormat_ == PixelFormat32)
         ConvertTo(PixelFormat24);
@@ -341,12 +351,7 @@ void TLinearBitmap::ConvertTo8() {
         }
         std::memcpy(palette.get(), GrayPalette.data(), PaletteBytes);
     }
-    AdoptBlock(std::move(block));
-    palette_ = std::move(palette);
-    pixelFormat_ = PixelFormat8;
-    pixelSize_ = 1;
-    bytesPerLine_ = width_;
-    size_ = width_ * height_;
+    AdoptConverted(std::move(block), PixelFormat8, std::move(palette));
 }
 
 void TLinearBitmap::ConvertTo24() {
@@ -369,12 +374,7 @@ void TLinearBitmap::ConvertTo24() {
             break;
         }
     }
-    AdoptBlock(std::move(block));
-    palette_.reset();
-    pixelFormat_ = PixelFormat24;
-    pixelSize_ = 3;
-    bytesPerLine_ = 3 * width_;
-    size_ = bytesPerLine_ * height_;
+    AdoptConverted(std::move(block), PixelFormat24, nullptr);
 }
 
 void TLinearBitmap::ConvertTo32() {
@@ -391,12 +391,7 @@ void TLinearBitmap::ConvertTo32() {
             out[3] = 0;
         }
     }
-    AdoptBlock(std::move(block));
-    palette_.reset();
-    pixelFormat_ = PixelFormat32;
-    pixelSize_ = 4;
-    bytesPerLine_ = 4 * width_;
-    size_ = bytesPerLine_ * height_;
+    AdoptConverted(std::move(block), PixelFormat32, nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -175,6 +175,9 @@ protected:
 
 private:
     void CopyRowsFrom(TLinearBitmap& Source);
+    // Makes a converted block of packed rows the pixels, in `format`, with `palette` (8 bits).
+    void AdoptConverted(std::unique_ptr<uint8_t[]> block, TPixelFormat format,
+                        std::unique_ptr<uint8_t[]> palette) noexcept;
     void ConvertTo8();
     void ConvertTo24();
     void ConvertTo32();
