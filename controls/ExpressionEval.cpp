@@ -848,8 +848,12 @@ Extended TOptimizationFunction::Evaluate(std::string_view text, std::size_t& pos
             throw EExpressionError("= not found", PositionAt(exprStart));
         if (const auto second = argument.find('=', equals + 1); second != std::string_view::npos)
             throw EExpressionError("Extra = found", PositionAt(exprStart + second));
-        expression = "(" + std::string(argument.substr(0, equals)) + ")-(" +
-                     std::string(argument.substr(equals + 1)) + ")";
+        expression.clear();
+        expression.append("(")
+            .append(argument.substr(0, equals))
+            .append(")-(")
+            .append(argument.substr(equals + 1))
+            .append(")");
     }
     // Maps a position in the evaluated expression back into text; the rewritten equation has
     // one character more before its left part and three around the '='.
