@@ -8,6 +8,7 @@
 #include "engine/ColorSeparation.h"
 #include "engine/HalftoneScreen.h"
 #include "engine/MultiCoreProcessing.h"
+#include "engine/Rotation.h"
 #include "engine/SamplePictures.h"
 
 #include <sys/resource.h>
@@ -94,10 +95,7 @@ void Matrix(TLinearBitmap& photo, int cores) {
             ResetPeakMemory();
             const double cpu = CpuSeconds();
             const auto start = std::chrono::steady_clock::now();
-            MakeRasterPattern(
-                plane, dest, N, DotShapeCircle,
-                static_cast<double>(static_cast<long double>(degrees) * 0.017453292519943295769L),
-                &times);
+            MakeRasterPattern(plane, dest, N, DotShapeCircle, DegreesToRadians(degrees), &times);
             const double total = Seconds(start);
             const double cpuTotal = CpuSeconds() - cpu;
             std::printf("%4d  %5.0f  %8.1f  %11.1f  %9.1f  %8.2f  %9.3f  %9.3f  %8.0f\n", N,
@@ -125,10 +123,8 @@ void FullJob(TLinearBitmap& photo, int cores) {
     int64_t outputPixels = 0;
     for (int i = 0; i < 4; ++i) {
         TRasterStageTimes times;
-        MakeRasterPattern(
-            *planes[i], target, 16, DotShapeCircle,
-            static_cast<double>(static_cast<long double>(angles[i]) * 0.017453292519943295769L),
-            &times);
+        MakeRasterPattern(*planes[i], target, 16, DotShapeCircle, DegreesToRadians(angles[i]),
+                          &times);
         planes[i].reset();
         sum.RotateForward += times.RotateForward;
         sum.Screening += times.Screening;
