@@ -1,6 +1,7 @@
 #include "bitmap/LinarBitmap.h"
 
 #include "core/Rounding.h"
+#include "platform/FileMapping.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,6 +15,7 @@ namespace stipplor {
 namespace {
 
 constexpr int64_t MaxBlockBytes = 2147483646; // the largest pixel block a bitmap may own
+constexpr int64_t HugePageWorthy = 8 << 20;   // blocks from here on ask for huge pages
 
 bool HoldsPixels(TPixelFormat format) {
     return format == PixelFormat8 || format == PixelFormat16 || format == PixelFormat24 ||
@@ -110,6 +112,8 @@ uint8_t* TLinearBitmap::AllocateBlock(int64_t bytes) {
     FreeBlock();
     block_ = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(bytes));
     pixels_ = block_.get();
+    if (bytes >= HugePageWorthy)
+        AdviseHugePages(pixels_, static_cast<uint64_t>(bytes));
     return pixels_;
 }
 

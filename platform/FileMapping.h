@@ -21,6 +21,10 @@ uint8_t* MapAnonymousMemory(uint64_t Length);
 // happens. For memory that is about to be written whole; it would dirty pages only read.
 void PrefaultForWriting(uint8_t* Address, uint64_t Length) noexcept;
 
+// Asks for huge pages under Length bytes at Address (heap memory about to be filled), so that
+// a large pixel block costs a few faults instead of one per 4 KiB page. Only a hint.
+void AdviseHugePages(void* Address, uint64_t Length) noexcept;
+
 // Drops a mapping made by MapFileView or MapAnonymousMemory.
 void UnmapMemory(uint8_t* Address, uint64_t Length) noexcept;
 

@@ -70,6 +70,19 @@ void PrefaultForWriting(uint8_t* Address, uint64_t Length) noexcept {
     ::madvise(reinterpret_cast<void*>(start), end - start, MADV_POPULATE_WRITE);
 }
 
+void AdviseHugePages(void* Address, uint64_t Length) noexcept {
+#ifdef MADV_HUGEPAGE
+    const uintptr_t page = MappingGranularity();
+    const uintptr_t start = (reinterpret_cast<uintptr_t>(Address) + page - 1) / page * page;
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(Address) + Length) / page * page;
+    if (end > start)
+        ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+    (void)Address;
+    (void)Length;
+#endif
+}
+
 void UnmapMemory(uint8_t* Address, uint64_t Length) noexcept {
     if (Address != nullptr && Length != 0)
         ::munmap(Address, static_cast<size_t>(Length));
