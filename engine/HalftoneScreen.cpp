@@ -231,6 +231,14 @@ void BuildDiamondDots(TDotPatternTable& Table, int32_t CellSize) {
                      [](double dx, double dy) { return std::fabs(dx) + std::fabs(dy); });
 }
 
+void BuildDotPatternTable(TDotPatternTable& Table, int32_t CellSize, uint8_t DotShape) {
+    if (DotShape == DotShapeCircle)
+        BuildCircleDots(Table, CellSize);
+    else
+        BuildDiamondDots(Table, CellSize);
+    MirrorDots(Table, CellSize);
+}
+
 void MirrorDots(TDotPatternTable& Table, int32_t CellSize) {
     const int32_t N = CellSize;
     RequireCellSize(N);
@@ -308,11 +316,7 @@ void MakeRasterPattern(TLinearBitmap& Source, TLinearBitmap& Dest, int32_t CellS
     std::unique_ptr<TDotRows> dots;
     {
         TDotPatternTable table;
-        if (DotShape == DotShapeCircle)
-            BuildCircleDots(table, N);
-        else
-            BuildDiamondDots(table, N);
-        MirrorDots(table, N);
+        BuildDotPatternTable(table, N, DotShape);
         dots = std::make_unique<TDotRows>(table, N);
     }
 

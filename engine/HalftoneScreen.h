@@ -29,6 +29,8 @@ void BuildDiamondDots(TDotPatternTable& Table, int32_t CellSize);
 // Fill entries 129..255: entry k is the negative of entry 255 - k moved by half a cell, so that
 // beyond half coverage the gaps shrink toward the cell corners.
 void MirrorDots(TDotPatternTable& Table, int32_t CellSize);
+// The whole table for a dot shape: its growing dots, then their mirrors.
+void BuildDotPatternTable(TDotPatternTable& Table, int32_t CellSize, uint8_t DotShape);
 
 // ORs the nonzero pixels of Dot as set bits into a packed bitmap (bit 0 of a byte is its
 // leftmost pixel), with the dot's top-left pixel at bit column X of row Y. Raises

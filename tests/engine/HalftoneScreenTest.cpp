@@ -22,11 +22,7 @@ int SetPixels(TLinearBitmap& b) {
 
 TDotPatternTable BuildTable(int N, uint8_t shape) {
     TDotPatternTable t;
-    if (shape == DotShapeCircle)
-        BuildCircleDots(t, N);
-    else
-        BuildDiamondDots(t, N);
-    MirrorDots(t, N);
+    BuildDotPatternTable(t, N, shape);
     return t;
 }
 
