@@ -24,6 +24,19 @@ set(STIPPLOR_SAMPLES_DIR "${CMAKE_SOURCE_DIR}/../shared/samples" CACHE PATH "Sam
 
 include(GoogleTest)
 
+# stipplor_add_library(<name> [SHARED] LIBS ...): a subsystem's library of every .cpp in its folder.
+function(stipplor_add_library name)
+    cmake_parse_arguments(L "SHARED" "" "LIBS" ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+    if(L_SHARED)
+        add_library(${name} SHARED ${sources})
+    else()
+        add_library(${name} STATIC ${sources})
+    endif()
+    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} PUBLIC ${L_LIBS})
+endfunction()
+
 # stipplor_add_test(<name> SOURCES ... LIBS ...): one GoogleTest executable, each test case
 # registered with CTest.
 function(stipplor_add_test name)
