@@ -7,9 +7,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
 #include <random>
-#include <unistd.h>
 #include <utility>
 
 namespace stipplor {
@@ -40,16 +38,16 @@ uint32_t TickCount() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-// Creates a new, private, empty file under a fresh temporary name and returns its descriptor.
-int CreateTemporaryFile(std::string& name, std::string_view Ext, int access) {
+// Creates a new, private, empty file under a fresh temporary name.
+TFile CreateTemporaryFile(std::string& name, std::string_view Ext, TFileAccess access,
+                          TFileShare share) {
     for (int attempt = 0;; ++attempt) {
         name = TemporaryBitmapFileName(Ext);
-        // O_EXCL: never follow or reuse a file someone else placed under that name.
-        const int handle = ::open(name.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (handle >= 0)
-            return handle;
-        if (errno != EEXIST || attempt + 1 == MaxNameAttempts)
-            RaiseLastOSError();
+        TFile file = TFile::CreateNew(name, access, share);
+        if (file.IsOpen())
+            return file;
+        if (attempt + 1 == MaxNameAttempts)
+            RaiseOSError(EEXIST);
     }
 }
 
@@ -58,7 +56,7 @@ public:
     explicit TRemoveFileOnExit(std::string name) : name_(std::move(name)) {}
     TRemoveFileOnExit(const TRemoveFileOnExit&) = delete;
     TRemoveFileOnExit& operator=(const TRemoveFileOnExit&) = delete;
-    ~TRemoveFileOnExit() { ::unlink(name_.c_str()); }
+    ~TRemoveFileOnExit() { TryDeleteFile(name_); }
 
 private:
     std::string name_;
@@ -136,7 +134,7 @@ void TBitmapLoader::SaveToStream(TBaseStream& Stream, std::string_view Ext,
         RaiseNoForm(Ext, "writes");
     TAdapterScope adapter(savingThroughTemporaryFile, this);
     std::string name;
-    ::close(CreateTemporaryFile(name, Ext, O_WRONLY));
+    CreateTemporaryFile(name, Ext, TFileAccess::Write, 0).Close();
     TRemoveFileOnExit remove(name);
     SaveToFile(name, Ext, Bitmap);
     TFileStream file(name, smRead);
@@ -149,13 +147,14 @@ void TBitmapLoader::LoadFromStream(TBaseStream& Stream, std::string_view Ext,
         RaiseNoForm(Ext, "reads");
     TAdapterScope adapter(loadingThroughTemporaryFile, this);
     std::string name;
-    const int handle = CreateTemporaryFile(name, Ext, O_WRONLY);
+    TFile handle = CreateTemporaryFile(name, Ext, TFileAccess::Write, ShareRead);
     TRemoveFileOnExit remove(name);
     {
-        // Closed before the handler opens the file again, so every byte is on disk.
-        std::unique_ptr<TFileStream> file = TFileStream::CreateFromHandle(handle);
+        std::unique_ptr<TFileStream> file = TFileStream::CreateFromHandle(std::move(handle));
         TShortReadCheckOff unchecked(Stream);
         CopyBytes(Stream, file.get(), MaxTemporaryCopy);
+        // Closed before the handler opens the file again, so every byte is in it.
+        file->Close();
     }
     LoadFromFile(name, Ext, Bitmap);
 }

@@ -2,17 +2,14 @@
 
 #include "core/Exception.h"
 #include "core/Rounding.h"
-#include "platform/SystemError.h"
+#include "platform/File.h"
 #include "tiff/IFD_Module.h"
 #include "tiff/LZW_Module.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace stipplor {
 
@@ -344,51 +341,18 @@ void ConvertRow(const TPlan& plan, const uint8_t* src, uint8_t* dst) noexcept {
 
 // --- files -------------------------------------------------------------------------------
 
-class TFileDescriptor {
-public:
-    explicit TFileDescriptor(int fd) noexcept : fd_(fd) {}
-    TFileDescriptor(const TFileDescriptor&) = delete;
-    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-    ~TFileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int Get() const noexcept { return fd_; }
-
-private:
-    int fd_;
-};
-
 struct TFileImage {
     std::unique_ptr<uint8_t[]> Bytes;
     size_t Size = 0;
 };
 
 TFileImage ReadWholeFile(const std::string& fileName) {
-    TFileDescriptor file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0)
-        RaiseLastOSError();
-    struct stat info {};
-    if (::fstat(file.Get(), &info) != 0)
-        RaiseLastOSError();
-    if (!S_ISREG(info.st_mode))
-        RaiseOSError(EISDIR);
+    TFile file = TFile::Open(fileName, TFileAccess::Read, TFileCreation::OpenExisting,
+                             ShareRead | ShareWrite);
     TFileImage image;
-    image.Size = static_cast<size_t>(info.st_size);
+    image.Size = static_cast<size_t>(file.Size());
     image.Bytes = std::make_unique_for_overwrite<uint8_t[]>(image.Size);
-    size_t done = 0;
-    while (done < image.Size) {
-        const ssize_t n = ::read(file.Get(), image.Bytes.get() + done, image.Size - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            RaiseLastOSError();
-        }
-        if (n == 0) // the file shrank while we read it
-            break;
-        done += static_cast<size_t>(n);
-    }
-    image.Size = done;
+    image.Size = file.Read(image.Bytes.get(), image.Size); // less when the file shrank meanwhile
     return image;
 }
 
