@@ -62,6 +62,22 @@ private:
     std::string name_;
 };
 
+// A file whose save failed would pass for a whole picture while it lacks its end, so it goes:
+// emptied first (which also empties the target when the name is a link), then removed. Errors
+// here are dropped, as they would hide the one that made the save fail.
+void DiscardFailedSave(TFileStream& file) noexcept {
+    try {
+        file.Seek(0);
+        file.Truncate();
+    } catch (...) {
+    }
+    try {
+        file.Close();
+    } catch (...) {
+    }
+    TryDeleteFile(file.FileName());
+}
+
 // The default stream and file forms of one direction call each other. A handler that
 // overrides neither would recurse without end; the adapter notes which handler it serves on
 // this thread so the other default can refuse instead.
@@ -125,7 +141,15 @@ void TBitmapLoader::SaveToFile(const std::string& FileName, std::string_view Ext
     if (savingThroughTemporaryFile == this)
         RaiseNoForm(Ext, "writes");
     TFileStream file(FileName, smRead | smWrite | smCreate);
-    SaveToStream(file, Ext, Bitmap);
+    const bool regular = file.Handle().IsRegularFile();
+    try {
+        SaveToStream(file, Ext, Bitmap);
+        file.Close(); // a write error the system reports only now still fails the save
+    } catch (...) {
+        if (regular)
+            DiscardFailedSave(file);
+        throw;
+    }
 }
 
 void TBitmapLoader::SaveToStream(TBaseStream& Stream, std::string_view Ext,
