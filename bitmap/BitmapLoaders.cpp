@@ -1,10 +1,10 @@
 #include "bitmap/BitmapLoaders.h"
 
+#include "core/Text.h"
 #include "platform/SystemError.h"
 #include "platform/TempDirectory.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <random>
@@ -18,13 +18,6 @@ constexpr int32_t LoaderGrowth = 5;
 // The most a stream adapter copies into its temporary file before loading it.
 constexpr int32_t MaxTemporaryCopy = 104857600;
 constexpr int MaxNameAttempts = 16;
-
-std::string UpperCase(std::string_view text) {
-    std::string result(text);
-    for (char& c : result)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return result;
-}
 
 bool FilterListsExtension(const std::string& filter, std::string_view Ext) {
     if (Ext.empty())

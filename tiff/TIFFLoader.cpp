@@ -2,11 +2,11 @@
 
 #include "bitmap/MemStream.h"
 #include "core/Rounding.h"
+#include "core/Text.h"
 #include "platform/SystemError.h"
 
 #include <algorithm>
 #include <bit>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -289,9 +289,7 @@ void WriteFiller(TBaseStream& stream, int64_t count) {
 } // namespace
 
 bool TTIFFLoader::CanSave(std::string_view Ext) const {
-    std::string ext(Ext);
-    for (char& c : ext)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string ext = UpperCase(Ext);
     return ext == "TIF" || ext == "TIFF";
 }
 
