@@ -180,19 +180,6 @@ TStrip StripOf(const TIFD& ifd, const TPlan& plan, uint32_t i) {
 
 // --- palettes ----------------------------------------------------------------------------
 
-class TPaletteHandle {
-public:
-    explicit TPaletteHandle(const std::vector<toolkit::TPaletteEntry>& entries)
-        : handle_(toolkit::CreatePalette(entries.data(), static_cast<int>(entries.size()))) {}
-    TPaletteHandle(const TPaletteHandle&) = delete;
-    TPaletteHandle& operator=(const TPaletteHandle&) = delete;
-    ~TPaletteHandle() { toolkit::DeletePalette(handle_); }
-    toolkit::HPALETTE Get() const noexcept { return handle_; }
-
-private:
-    toolkit::HPALETTE handle_;
-};
-
 std::vector<toolkit::TPaletteEntry> GreyPalette(int count, int step, bool whiteIsZero) {
     std::vector<toolkit::TPaletteEntry> entries(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
@@ -403,7 +390,8 @@ void TTIFFBitMap::LoadFromMemory(std::span<const uint8_t> Data) {
         if (entries.empty()) {
             SetPalette(0);
         } else {
-            const TPaletteHandle palette(entries);
+            const toolkit::TPaletteHandle palette(
+                toolkit::CreatePalette(entries.data(), static_cast<int>(entries.size())));
             SetPalette(palette.Get());
         }
     }
