@@ -30,8 +30,6 @@ constexpr uint32_t MaxDimension = 65535;
 // yields at most 7.4 MB. Claims beyond it are refused before any memory is committed.
 constexpr uint64_t MaxLZWExpansion = 1364;
 
-enum PhotometricCode : uint32_t { WhiteIsZero = 0, BlackIsZero = 1, PaletteColor = 3 };
-
 // The sample layouts this reader turns into bitmap rows.
 enum class TLayout {
     Bilevel,   // 1 bit
@@ -113,10 +111,10 @@ TPlan MakePlan(const TIFD& ifd, bool convertCMYK) {
         RaiseInvalidFile();
     if (ifd.ImageWidth() > MaxDimension || ifd.ImageLength() > MaxDimension)
         RaiseUnsupported();
-    if (ifd.Compression() != 1 && ifd.Compression() != 5)
+    if (ifd.Compression() != CompressionNone && ifd.Compression() != CompressionLZW)
         RaiseUnsupported();
     // Separate sample planes would be read as interleaved pixels.
-    if (ifd.PlanarConfiguration() != 1 && ifd.SamplesPerPixel() > 1)
+    if (ifd.PlanarConfiguration() != PlanarChunky && ifd.SamplesPerPixel() > 1)
         RaiseUnsupported();
 
     TPlan plan{};
@@ -127,11 +125,11 @@ TPlan MakePlan(const TIFD& ifd, bool convertCMYK) {
     plan.SamplesPerPixel = ifd.SamplesPerPixel();
     plan.BitsPerSample = ifd.BitsPerSample();
     plan.BigEndian = ifd.BigEndian();
-    plan.LZW = ifd.Compression() == 5;
+    plan.LZW = ifd.Compression() == CompressionLZW;
     plan.FileRowBytes = static_cast<size_t>((ifd.BitsPerPixel() * plan.Width + 7) / 8);
 
-    if (plan.LZW && ifd.Predictor() != 1) {
-        if (ifd.Predictor() != 2 || (plan.BitsPerSample != 8 && plan.BitsPerSample != 16))
+    if (plan.LZW && ifd.Predictor() != PredictorNone) {
+        if (!ifd.HorizontalPredictor() || (plan.BitsPerSample != 8 && plan.BitsPerSample != 16))
             RaiseUnsupported();
         plan.Predictor = true;
     }
@@ -143,7 +141,7 @@ TPlan MakePlan(const TIFD& ifd, bool convertCMYK) {
     if (ifd.StripCount() < plan.StripsNeeded)
         RaiseInvalidFile();
 
-    if (ifd.Photometric() == PaletteColor &&
+    if (ifd.Photometric() == PhotometricPalette &&
         (plan.Layout == TLayout::Nibble || plan.Layout == TLayout::Byte) &&
         ifd.ColorMapColors() < (1u << plan.BitsPerSample))
         RaiseInvalidFile();
@@ -203,21 +201,21 @@ std::vector<toolkit::TPaletteEntry> PaletteFor(const TIFD& ifd, const TPlan& pla
     const uint32_t photometric = ifd.Photometric();
     switch (plan.Layout) {
     case TLayout::Bilevel:
-        return GreyPalette(2, 255, photometric == WhiteIsZero);
+        return GreyPalette(2, 255, photometric == PhotometricWhiteIsZero);
     case TLayout::Nibble:
-        if (photometric == PaletteColor)
+        if (photometric == PhotometricPalette)
             return ColorMapPalette(ifd, 16);
-        if (photometric == WhiteIsZero || photometric == BlackIsZero)
-            return GreyPalette(16, 16, photometric == WhiteIsZero);
+        if (photometric == PhotometricWhiteIsZero || photometric == PhotometricBlackIsZero)
+            return GreyPalette(16, 16, photometric == PhotometricWhiteIsZero);
         return {};
     case TLayout::Byte:
-        if (photometric == PaletteColor)
+        if (photometric == PhotometricPalette)
             return ColorMapPalette(ifd, 256);
-        if (photometric == WhiteIsZero || photometric == BlackIsZero)
-            return GreyPalette(256, 1, photometric == WhiteIsZero);
+        if (photometric == PhotometricWhiteIsZero || photometric == PhotometricBlackIsZero)
+            return GreyPalette(256, 1, photometric == PhotometricWhiteIsZero);
         return {};
     case TLayout::GreyAlpha:
-        return GreyPalette(256, 1, photometric == WhiteIsZero);
+        return GreyPalette(256, 1, photometric == PhotometricWhiteIsZero);
     default:
         return {};
     }
@@ -423,7 +421,7 @@ void TTIFFBitMap::LoadFromMemory(std::span<const uint8_t> Data) {
 
     const bool indexed = plan.Layout == TLayout::Bilevel || plan.Layout == TLayout::Nibble ||
                          plan.Layout == TLayout::Byte;
-    if (ifd.Photometric() == PaletteColor && indexed)
+    if (ifd.Photometric() == PhotometricPalette && indexed)
         SetPixelFormat(toolkit::pf24bit);
 }
 
