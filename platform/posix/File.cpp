@@ -79,6 +79,25 @@ struct stat StatOf(int fd) {
     return info;
 }
 
+// Calls Move(bytes, count) until Count bytes have moved or a call moves none: the end of the
+// file, or a write the system takes nothing of. A partial transfer is normal (a signal, a pipe,
+// a disk that just filled up): the next call moves the rest or names the error.
+template <class Byte, class Mover> size_t Transfer(Byte* Bytes, size_t Count, Mover Move) {
+    size_t done = 0;
+    while (done < Count) {
+        const ssize_t n = Move(Bytes + done, std::min(Count - done, MaxTransfer));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            RaiseLastOSError();
+        }
+        if (n == 0)
+            break;
+        done += static_cast<size_t>(n);
+    }
+    return done;
+}
+
 } // namespace
 
 TFile::TFile(TFile&& Other) noexcept : handle_(std::exchange(Other.handle_, -1)) {}
@@ -125,41 +144,17 @@ TFile TFile::CreateNew(const std::string& Name, TFileAccess Access, TFileShare) 
 }
 
 size_t TFile::Read(void* Buffer, size_t Count) {
-    auto* bytes = static_cast<uint8_t*>(Buffer);
-    size_t done = 0;
-    while (done < Count) {
-        const ssize_t n = FileCalls().Read(Descriptor(handle_), bytes + done,
-                                           std::min(Count - done, MaxTransfer));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            RaiseLastOSError();
-        }
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return done;
+    const int fd = Descriptor(handle_);
+    return Transfer(static_cast<uint8_t*>(Buffer), Count, [fd](uint8_t* bytes, size_t count) {
+        return FileCalls().Read(fd, bytes, count);
+    });
 }
 
 size_t TFile::Write(const void* Buffer, size_t Count) {
-    const auto* bytes = static_cast<const uint8_t*>(Buffer);
-    size_t done = 0;
-    // A partial write is normal (a signal, a pipe, a disk that just filled up); the next call
-    // writes the rest or names the error.
-    while (done < Count) {
-        const ssize_t n = FileCalls().Write(Descriptor(handle_), bytes + done,
-                                            std::min(Count - done, MaxTransfer));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            RaiseLastOSError();
-        }
-        if (n == 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return done;
+    const int fd = Descriptor(handle_);
+    return Transfer(
+        static_cast<const uint8_t*>(Buffer), Count,
+        [fd](const uint8_t* bytes, size_t count) { return FileCalls().Write(fd, bytes, count); });
 }
 
 int64_t TFile::Position() const {
