@@ -1,15 +1,13 @@
 #include "bitmap/BitmapLoaders.h"
 
+#include "core/Text.h"
 #include "platform/SystemError.h"
 #include "platform/TempDirectory.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
 #include <random>
-#include <unistd.h>
 #include <utility>
 
 namespace stipplor {
@@ -20,13 +18,6 @@ constexpr int32_t LoaderGrowth = 5;
 // The most a stream adapter copies into its temporary file before loading it.
 constexpr int32_t MaxTemporaryCopy = 104857600;
 constexpr int MaxNameAttempts = 16;
-
-std::string UpperCase(std::string_view text) {
-    std::string result(text);
-    for (char& c : result)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return result;
-}
 
 bool FilterListsExtension(const std::string& filter, std::string_view Ext) {
     if (Ext.empty())
@@ -40,16 +31,16 @@ uint32_t TickCount() {
         duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-// Creates a new, private, empty file under a fresh temporary name and returns its descriptor.
-int CreateTemporaryFile(std::string& name, std::string_view Ext, int access) {
+// Creates a new, private, empty file under a fresh temporary name.
+TFile CreateTemporaryFile(std::string& name, std::string_view Ext, TFileAccess access,
+                          TFileShare share) {
     for (int attempt = 0;; ++attempt) {
         name = TemporaryBitmapFileName(Ext);
-        // O_EXCL: never follow or reuse a file someone else placed under that name.
-        const int handle = ::open(name.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        if (handle >= 0)
-            return handle;
-        if (errno != EEXIST || attempt + 1 == MaxNameAttempts)
-            RaiseLastOSError();
+        TFile file = TFile::CreateNew(name, access, share);
+        if (file.IsOpen())
+            return file;
+        if (attempt + 1 == MaxNameAttempts)
+            RaiseOSError(EEXIST);
     }
 }
 
@@ -58,11 +49,27 @@ public:
     explicit TRemoveFileOnExit(std::string name) : name_(std::move(name)) {}
     TRemoveFileOnExit(const TRemoveFileOnExit&) = delete;
     TRemoveFileOnExit& operator=(const TRemoveFileOnExit&) = delete;
-    ~TRemoveFileOnExit() { ::unlink(name_.c_str()); }
+    ~TRemoveFileOnExit() { TryDeleteFile(name_); }
 
 private:
     std::string name_;
 };
+
+// A file whose save failed would pass for a whole picture while it lacks its end, so it goes:
+// emptied first (which also empties the target when the name is a link), then removed. Errors
+// here are dropped, as they would hide the one that made the save fail.
+void DiscardFailedSave(TFileStream& file) noexcept {
+    try {
+        file.Seek(0);
+        file.Truncate();
+    } catch (...) {
+    }
+    try {
+        file.Close();
+    } catch (...) {
+    }
+    TryDeleteFile(file.FileName());
+}
 
 // The default stream and file forms of one direction call each other. A handler that
 // overrides neither would recurse without end; the adapter notes which handler it serves on
@@ -127,7 +134,15 @@ void TBitmapLoader::SaveToFile(const std::string& FileName, std::string_view Ext
     if (savingThroughTemporaryFile == this)
         RaiseNoForm(Ext, "writes");
     TFileStream file(FileName, smRead | smWrite | smCreate);
-    SaveToStream(file, Ext, Bitmap);
+    const bool regular = file.Handle().IsRegularFile();
+    try {
+        SaveToStream(file, Ext, Bitmap);
+        file.Close(); // a write error the system reports only now still fails the save
+    } catch (...) {
+        if (regular)
+            DiscardFailedSave(file);
+        throw;
+    }
 }
 
 void TBitmapLoader::SaveToStream(TBaseStream& Stream, std::string_view Ext,
@@ -136,7 +151,7 @@ void TBitmapLoader::SaveToStream(TBaseStream& Stream, std::string_view Ext,
         RaiseNoForm(Ext, "writes");
     TAdapterScope adapter(savingThroughTemporaryFile, this);
     std::string name;
-    ::close(CreateTemporaryFile(name, Ext, O_WRONLY));
+    CreateTemporaryFile(name, Ext, TFileAccess::Write, 0).Close();
     TRemoveFileOnExit remove(name);
     SaveToFile(name, Ext, Bitmap);
     TFileStream file(name, smRead);
@@ -149,13 +164,14 @@ void TBitmapLoader::LoadFromStream(TBaseStream& Stream, std::string_view Ext,
         RaiseNoForm(Ext, "reads");
     TAdapterScope adapter(loadingThroughTemporaryFile, this);
     std::string name;
-    const int handle = CreateTemporaryFile(name, Ext, O_WRONLY);
+    TFile handle = CreateTemporaryFile(name, Ext, TFileAccess::Write, ShareRead);
     TRemoveFileOnExit remove(name);
     {
-        // Closed before the handler opens the file again, so every byte is on disk.
-        std::unique_ptr<TFileStream> file = TFileStream::CreateFromHandle(handle);
+        std::unique_ptr<TFileStream> file = TFileStream::CreateFromHandle(std::move(handle));
         TShortReadCheckOff unchecked(Stream);
         CopyBytes(Stream, file.get(), MaxTemporaryCopy);
+        // Closed before the handler opens the file again, so every byte is in it.
+        file->Close();
     }
     LoadFromFile(name, Ext, Bitmap);
 }

@@ -31,6 +31,8 @@ public:
                               TLinearBitmap& Bitmap) const;
     virtual void LoadFromFile(const std::string& FileName, std::string_view Ext,
                               TLinearBitmap& Bitmap) const;
+    // The base form saves through SaveToStream into the file, created anew. When the save
+    // fails, it removes the plain file it had begun instead of leaving one that looks whole.
     virtual void SaveToFile(const std::string& FileName, std::string_view Ext,
                             TLinearBitmap& Bitmap) const;
 

@@ -105,8 +105,8 @@ void TFileMappedBitmap::CreateMapping(TBitmapStorage Storage, bool MapWhole) {
         // One whole view holds at most what a memory block may hold.
         if (MapWhole && fullSize_ > MaxBlockBytes)
             RaiseOutOfMemory();
-        FileDescriptor file = CreateTemporaryFile();
-        mappedFile_ = std::make_unique<TMemoryMappedFile>(file.Release(), fullSize_ + 1, MapWhole);
+        mappedFile_ =
+            std::make_unique<TMemoryMappedFile>(CreateTemporaryFile(), fullSize_ + 1, MapWhole);
     }
 }
 

@@ -1,10 +1,10 @@
 #include "bitmap/LinarBitmap.h"
 
 #include "core/Rounding.h"
+#include "core/Text.h"
 #include "platform/FileMapping.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <typeinfo>
 #include <utility>
@@ -446,10 +446,7 @@ std::string FileExtension(std::string_view FileName) {
     const size_t last = FileName.find_last_of(".\\:/");
     if (last == std::string_view::npos || FileName[last] != '.')
         return {};
-    std::string ext(FileName.substr(last + 1));
-    for (char& c : ext)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return ext;
+    return UpperCase(FileName.substr(last + 1));
 }
 
 uint32_t BlendColors(uint32_t A, uint32_t B, int32_t Weight, int32_t Total) {

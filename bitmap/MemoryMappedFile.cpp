@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <limits>
+#include <utility>
 
 namespace stipplor {
 
@@ -17,15 +18,15 @@ void RaiseMappingRangeOverflow() {
     throw Exception("TMemoryMappedFile: Range overflow");
 }
 
-TMemoryMappedFile::TMemoryMappedFile(int FileHandle, int64_t Size, bool MapWhole)
-    : file_(FileHandle), granularity_(MappingGranularity()) {
+TMemoryMappedFile::TMemoryMappedFile(TFile File, int64_t Size, bool MapWhole)
+    : file_(std::move(File)), granularity_(MappingGranularity()) {
     if (Size < 1)
         RaiseOSError(EINVAL);
     // The view length is a 32-bit quantity; a larger whole view cannot be described.
     if (MapWhole && static_cast<uint64_t>(Size) > MaxViewLength)
         RaiseMappingRangeOverflow();
-    if (file_.Valid()) {
-        EnsureFileSize(file_.Get(), Size);
+    if (file_.IsOpen()) {
+        EnsureFileSize(file_, Size);
     } else {
         anonymous_ = MapAnonymousMemory(static_cast<uint64_t>(Size));
         anonymousLength_ = static_cast<uint64_t>(Size);
@@ -43,7 +44,7 @@ TMemoryMappedFile::TMemoryMappedFile(int FileHandle, int64_t Size, bool MapWhole
 
 std::unique_ptr<TMemoryMappedFile> TMemoryMappedFile::CreateInPageFile(uint32_t Size,
                                                                        bool MapWhole) {
-    return std::make_unique<TMemoryMappedFile>(-1, Size, MapWhole);
+    return std::make_unique<TMemoryMappedFile>(TFile(), Size, MapWhole);
 }
 
 TMemoryMappedFile::~TMemoryMappedFile() {
@@ -70,7 +71,7 @@ void TMemoryMappedFile::MapView(uint32_t Count, int64_t Offset) {
         RaiseOSError(EINVAL);
     viewOffset_ = offset;
     uint8_t* view =
-        anonymous_ != nullptr ? anonymous_ + offset : MapFileView(file_.Get(), offset, length);
+        anonymous_ != nullptr ? anonymous_ + offset : MapFileView(file_, offset, length);
     SetView(view, offset, length);
 }
 

@@ -3,7 +3,7 @@
 // through one view at a time: the whole mapping, or a window that can move to any offset.
 // Callers address mapped bytes by absolute file offset from one base address, Memory(), so
 // moving the window does not change how a byte's address is computed.
-#include "platform/TempFile.h"
+#include "platform/File.h"
 
 #include <cstdint>
 #include <memory>
@@ -12,9 +12,9 @@ namespace stipplor {
 
 class TMemoryMappedFile {
 public:
-    // Takes ownership of FileHandle (a file descriptor, or -1 for anonymous memory) at once,
-    // also when construction fails. A file shorter than Size is extended (sparsely) to Size.
-    TMemoryMappedFile(int FileHandle, int64_t Size, bool MapWhole);
+    // Maps File, opened for reading and writing, or anonymous memory when File is closed. A
+    // file shorter than Size is extended (sparsely) to Size.
+    TMemoryMappedFile(TFile File, int64_t Size, bool MapWhole);
     static std::unique_ptr<TMemoryMappedFile> CreateInPageFile(uint32_t Size, bool MapWhole);
     TMemoryMappedFile(const TMemoryMappedFile&) = delete;
     TMemoryMappedFile& operator=(const TMemoryMappedFile&) = delete;
@@ -42,7 +42,7 @@ private:
     void SetView(uint8_t* view, int64_t offset, uint32_t length) noexcept;
     void FreeAnonymousMemory() noexcept;
 
-    FileDescriptor file_;
+    TFile file_;
     // Anonymous memory has no file to map at an offset, so the whole region is reserved at
     // once and stands for the mapping object; views are sub-ranges of it. It is at most
     // 4 GiB - 1 bytes, and pages are only backed once touched.

@@ -5,10 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <fcntl.h>
 #include <limits>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <string_view>
 #include <utility>
 
 namespace stipplor {
@@ -18,12 +16,47 @@ namespace {
 constexpr int32_t CopyBufferSize = 4096;
 constexpr int64_t MaxStreamSize = std::numeric_limits<int32_t>::max();
 
-[[noreturn]] void RaiseInOut(const std::string& prefix, int code) {
-    throw EInOutError(prefix + SysErrorMessage(code));
-}
-
 std::string Quoted(const std::string& text) {
     return "\"" + text + "\"";
+}
+
+// Runs a file operation and raises its system error as the stream's message: Prefix followed by
+// the system's text.
+template <class Operation> auto Reporting(std::string_view Prefix, Operation&& operation) {
+    try {
+        return operation();
+    } catch (const EOSError& error) {
+        throw EInOutError(std::string(Prefix) + error.Message());
+    }
+}
+
+// Positions and sizes are 32-bit signed: a larger value would wrap.
+int32_t Within32Bits(int64_t value) {
+    if (value > MaxStreamSize)
+        RaiseOSError(EFBIG);
+    return static_cast<int32_t>(value);
+}
+
+// The file's position, or -1 for a file that has none (a pipe).
+int64_t PositionIfAny(const TFile& file) {
+    try {
+        return file.Position();
+    } catch (const EOSError& error) {
+        if (error.Code() != ESPIPE)
+            throw;
+        return -1;
+    }
+}
+
+TFileAccess AccessOf(TStreamMode mode) noexcept {
+    if ((mode & smRead) != 0 && (mode & smWrite) != 0)
+        return TFileAccess::ReadWrite;
+    return (mode & smWrite) != 0 ? TFileAccess::Write : TFileAccess::Read;
+}
+
+TFileShare ShareOf(TStreamMode mode) noexcept {
+    return static_cast<TFileShare>(((mode & smShareRead) != 0 ? ShareRead : 0) |
+                                   ((mode & smShareWrite) != 0 ? ShareWrite : 0));
 }
 
 } // namespace
@@ -64,79 +97,40 @@ TFileStream::TFileStream(const std::string& FileName, TStreamMode Mode) : fileNa
     if (!read && !write)
         throw EInOutError("Either read, write or full access must be specified in call to "
                           "CreateFile");
-    // smShareRead and smShareWrite have no POSIX counterpart (files are never locked against
-    // other openers); they are accepted and ignored.
-    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK; // no hang on a FIFO or device
-    flags |= read && write ? O_RDWR : (write ? O_WRONLY : O_RDONLY);
-    if ((Mode & smCreate) != 0)
-        flags |= O_CREAT | O_TRUNC;
-    const std::string prefix = "Error opening " + Quoted(FileName) + " - ";
-    handle_ = ::open(FileName.c_str(), flags, 0666);
-    if (handle_ < 0)
-        RaiseInOut(prefix, errno);
-    struct stat info {};
-    int problem = 0;
-    if (::fstat(handle_, &info) != 0)
-        problem = errno;
-    else if (S_ISDIR(info.st_mode))
-        problem = EISDIR;
-    else if (info.st_size > MaxStreamSize)
-        problem = EFBIG;
-    if (problem != 0) {
-        ::close(std::exchange(handle_, -1));
-        RaiseInOut(prefix, problem);
-    }
+    const TFileCreation creation =
+        (Mode & smCreate) != 0 ? TFileCreation::CreateOrTruncate : TFileCreation::OpenExisting;
+    handle_ = Reporting("Error opening " + Quoted(FileName) + " - ", [&] {
+        TFile file = TFile::Open(FileName, AccessOf(Mode), creation, ShareOf(Mode));
+        Within32Bits(file.Size());
+        return file;
+    });
     canRead_ = read;
     canWrite_ = write;
 }
 
-TFileStream::TFileStream(int Handle) : handle_(Handle) {
+TFileStream::TFileStream(TFile Handle) : handle_(std::move(Handle)) {
     canRead_ = true;
     canWrite_ = true;
 }
 
-std::unique_ptr<TFileStream> TFileStream::CreateFromHandle(int Handle) {
-    if (Handle < 0)
-        RaiseLastOSError();
-    // Owns the descriptor from here on, also when the checks below fail.
-    std::unique_ptr<TFileStream> stream(new TFileStream(Handle));
-    struct stat info {};
-    if (::fstat(Handle, &info) != 0)
-        RaiseLastOSError();
-    if (info.st_size > MaxStreamSize)
-        RaiseInOut("IO-error: ", EFBIG);
+std::unique_ptr<TFileStream> TFileStream::CreateFromHandle(TFile Handle) {
+    if (!Handle.IsOpen())
+        RaiseOSError(EBADF);
+    std::unique_ptr<TFileStream> stream(new TFileStream(std::move(Handle)));
+    stream->Size(); // a file of 2 GiB or more is refused now, not at its first use
     return stream;
-}
-
-TFileStream::~TFileStream() {
-    if (handle_ >= 0)
-        ::close(handle_);
 }
 
 int32_t TFileStream::Write(const void* Buffer, int32_t Count) {
     if (Count <= 0)
         return 0;
-    const std::string prefix = "Error writing to stream - ";
-    const off_t position = ::lseek(handle_, 0, SEEK_CUR);
-    if (position < 0 && errno != ESPIPE)
-        RaiseInOut(prefix, errno);
-    // Positions are 32-bit signed: growing past them would make every later offset wrong.
-    if (position >= 0 && static_cast<int64_t>(position) + Count > MaxStreamSize)
-        RaiseInOut(prefix, EFBIG);
-    const auto* bytes = static_cast<const uint8_t*>(Buffer);
-    int32_t written = 0;
-    // The system may write less than asked (a signal, or more than it moves at once).
-    while (written < Count) {
-        const ssize_t n = ::write(handle_, bytes + written, static_cast<size_t>(Count - written));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            RaiseInOut(prefix, errno);
-        }
-        if (n == 0)
-            break;
-        written += static_cast<int32_t>(n);
-    }
+    const auto written = Reporting("Error writing to stream - ", [&] {
+        // Growing past 32-bit positions would make every later offset wrong.
+        const int64_t position = PositionIfAny(handle_);
+        if (position >= 0 && position + Count > MaxStreamSize)
+            RaiseOSError(EFBIG);
+        return static_cast<int32_t>(handle_.Write(Buffer, static_cast<size_t>(Count)));
+    });
     if (written < Count && FailOnShortRead())
         throw EInOutError("Wrote less than expected (" + std::to_string(written) + " of " +
                           std::to_string(Count) + " bytes)");
@@ -146,19 +140,9 @@ int32_t TFileStream::Write(const void* Buffer, int32_t Count) {
 int32_t TFileStream::Read(void* Buffer, int32_t Count) {
     if (Count <= 0)
         return 0;
-    auto* bytes = static_cast<uint8_t*>(Buffer);
-    int32_t done = 0;
-    while (done < Count) {
-        const ssize_t n = ::read(handle_, bytes + done, static_cast<size_t>(Count - done));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            RaiseInOut("Error reading from stream - ", errno);
-        }
-        if (n == 0)
-            break;
-        done += static_cast<int32_t>(n);
-    }
+    const auto done = Reporting("Error reading from stream - ", [&] {
+        return static_cast<int32_t>(handle_.Read(Buffer, static_cast<size_t>(Count)));
+    });
     if (done < Count && FailOnShortRead())
         throw EInOutError("Read less than expected");
     return done;
@@ -169,48 +153,37 @@ int32_t TFileStream::Available() {
 }
 
 void TFileStream::Flush() {
-    (void)::fsync(handle_);
+    try {
+        handle_.Flush();
+    } catch (const EOSError&) {
+        // Only a request: a device or pipe has nothing to flush.
+    }
 }
 
 int32_t TFileStream::Position() {
-    const off_t position = ::lseek(handle_, 0, SEEK_CUR);
-    if (position < 0)
-        RaiseInOut("IO-error: ", errno);
-    if (position > MaxStreamSize)
-        RaiseInOut("IO-error: ", EFBIG);
-    return static_cast<int32_t>(position);
+    return Reporting("IO-error: ", [&] { return Within32Bits(handle_.Position()); });
 }
 
 int32_t TFileStream::Size() {
-    struct stat info {};
-    if (::fstat(handle_, &info) != 0)
-        RaiseInOut("IO-error: ", errno);
-    if (info.st_size > MaxStreamSize)
-        RaiseInOut("IO-error: ", EFBIG);
-    return static_cast<int32_t>(info.st_size);
+    return Reporting("IO-error: ", [&] { return Within32Bits(handle_.Size()); });
 }
 
 void TFileStream::Seek(int32_t NewPosition) {
-    if (::lseek(handle_, NewPosition, SEEK_SET) < 0)
-        RaiseInOut("Error moving file pointer - ", errno);
+    Reporting("Error moving file pointer - ", [&] { handle_.Seek(NewPosition); });
 }
 
 void TFileStream::Truncate() {
-    const std::string prefix = "Error truncating file " + Quoted(fileName_) + " - ";
-    const off_t position = ::lseek(handle_, 0, SEEK_CUR);
-    if (position < 0)
-        RaiseInOut(prefix, errno);
-    if (::ftruncate(handle_, position) != 0)
-        RaiseInOut(prefix, errno);
+    Reporting("Error truncating file " + Quoted(fileName_) + " - ",
+              [&] { handle_.SetSize(handle_.Position()); });
+}
+
+void TFileStream::Close() {
+    Reporting("Error closing " + Quoted(fileName_) + " - ", [&] { handle_.Close(); });
 }
 
 void TFileStream::CloseAndDelete() {
-    // close releases the descriptor even when it reports an error, so never close it twice.
-    const int handle = std::exchange(handle_, -1);
-    if (handle >= 0 && ::close(handle) != 0)
-        RaiseInOut("Error closing " + Quoted(fileName_) + " - ", errno);
-    if (::unlink(fileName_.c_str()) != 0)
-        RaiseInOut("Error deleting " + Quoted(fileName_) + " - ", errno);
+    Close();
+    Reporting("Error deleting " + Quoted(fileName_) + " - ", [&] { DeleteFile(fileName_); });
 }
 
 } // namespace stipplor

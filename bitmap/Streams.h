@@ -1,8 +1,8 @@
 #pragma once
 // The system's own byte streams: sequential reading and writing with an optional strict check
-// on short transfers, seekable streams with 32-bit signed positions, and a stream over a file
-// descriptor.
+// on short transfers, seekable streams with 32-bit signed positions, and a stream over a file.
 #include "core/Exception.h"
+#include "platform/File.h"
 
 #include <cstdint>
 #include <memory>
@@ -88,14 +88,13 @@ inline constexpr TStreamMode smCreate = 4; // create anew or truncate; otherwise
 inline constexpr TStreamMode smShareRead = 8;
 inline constexpr TStreamMode smShareWrite = 16;
 
-// A stream over a POSIX file descriptor, which it owns. Positions and sizes are 32-bit signed:
-// a file of 2 GiB or more is refused instead of having its size or position wrap.
+// A stream over a file, which it owns. Positions and sizes are 32-bit signed: a file of 2 GiB or
+// more is refused instead of having its size or position wrap.
 class TFileStream : public TSeekableStream {
 public:
     TFileStream(const std::string& FileName, TStreamMode Mode);
-    // Adopts an open descriptor for reading and writing; -1 raises the last system error.
-    static std::unique_ptr<TFileStream> CreateFromHandle(int Handle);
-    ~TFileStream() override;
+    // Adopts an open file for reading and writing; a closed one raises EOSError.
+    static std::unique_ptr<TFileStream> CreateFromHandle(TFile Handle);
 
     int32_t Write(const void* Buffer, int32_t Count) override;
     int32_t Read(void* Buffer, int32_t Count) override;
@@ -105,16 +104,19 @@ public:
     int32_t Size() override;
     void Seek(int32_t NewPosition) override;
     void Truncate() override;
-    // Closes the descriptor and deletes the file. The object stays, closed; its owner frees it.
+    // Closes the file, reporting what the system reports then (a late write error), so that
+    // a writer learns whether everything it wrote arrived. The object stays, closed.
+    void Close();
+    // Closes the file and deletes it. The object stays, closed; its owner frees it.
     virtual void CloseAndDelete();
 
-    int Handle() const noexcept { return handle_; }
+    const TFile& Handle() const noexcept { return handle_; }
     const std::string& FileName() const noexcept { return fileName_; }
 
 private:
-    explicit TFileStream(int Handle);
+    explicit TFileStream(TFile Handle);
 
-    int handle_ = -1;
+    TFile handle_;
     std::string fileName_;
 };
 

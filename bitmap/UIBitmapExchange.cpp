@@ -9,22 +9,6 @@ namespace {
 
 using toolkit::TBitmap;
 
-// Frees a palette handle made only to hand entries to a toolkit bitmap, which copies them.
-class PaletteHandle {
-public:
-    explicit PaletteHandle(toolkit::HPALETTE handle) noexcept : handle_(handle) {}
-    ~PaletteHandle() {
-        if (handle_ != 0)
-            toolkit::DeletePalette(handle_);
-    }
-    PaletteHandle(const PaletteHandle&) = delete;
-    PaletteHandle& operator=(const PaletteHandle&) = delete;
-    toolkit::HPALETTE Get() const noexcept { return handle_; }
-
-private:
-    toolkit::HPALETTE handle_;
-};
-
 bool IsLinearFormat(toolkit::TPixelFormat format) {
     return format == toolkit::pf8bit || format == toolkit::pf24bit || format == toolkit::pf32bit;
 }
@@ -163,7 +147,8 @@ void TLinearBitmap::AssignTo(toolkit::TPersistent& Dest) {
     bitmap->SetPixelFormat(grey16 ? toolkit::pf8bit
                                   : static_cast<toolkit::TPixelFormat>(PixelFormat()));
     if (grey16 || PixelFormat() == PixelFormat8) {
-        PaletteHandle palette(PaletteToHandle(grey16 ? GrayPalette.data() : Palette(), 256));
+        const toolkit::TPaletteHandle palette(
+            PaletteToHandle(grey16 ? GrayPalette.data() : Palette(), 256));
         bitmap->SetPalette(palette.Get());
     }
     bitmap->SetSize(Width(), Height());

@@ -1,6 +1,8 @@
 #pragma once
 // Memory mapping of files and of anonymous memory. Every failure raises the system's error
 // (EOSError); nothing here keeps state.
+#include "platform/File.h"
+
 #include <cstdint>
 
 namespace stipplor {
@@ -8,9 +10,9 @@ namespace stipplor {
 // View offsets must be multiples of this: the system's page size.
 uint32_t MappingGranularity() noexcept;
 
-// Maps Length bytes of the open file FileHandle, starting at Offset (a multiple of the
-// granularity), readable and writable and shared with the file.
-uint8_t* MapFileView(int FileHandle, int64_t Offset, uint64_t Length);
+// Maps Length bytes of File, opened for reading and writing, starting at Offset (a multiple of
+// the granularity), readable and writable and shared with the file.
+uint8_t* MapFileView(const TFile& File, int64_t Offset, uint64_t Length);
 
 // Maps Length bytes of zero-filled memory that belongs to no file; the system keeps it in
 // swap space when it has to, as it would a file's pages.
@@ -30,6 +32,6 @@ void UnmapMemory(uint8_t* Address, uint64_t Length) noexcept;
 
 // Grows the file to at least Size bytes. The added bytes read as zero and occupy no disk
 // space until written, so a large plane's file stays sparse.
-void EnsureFileSize(int FileHandle, int64_t Size);
+void EnsureFileSize(TFile& File, int64_t Size);
 
 } // namespace stipplor

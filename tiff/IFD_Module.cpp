@@ -10,24 +10,6 @@ namespace {
 
 constexpr size_t EntrySize = 12;
 
-enum : uint16_t {
-    TagImageWidth = 256,
-    TagImageLength = 257,
-    TagBitsPerSample = 258,
-    TagCompression = 259,
-    TagPhotometric = 262,
-    TagStripOffsets = 273,
-    TagSamplesPerPixel = 277,
-    TagRowsPerStrip = 278,
-    TagStripByteCounts = 279,
-    TagPlanarConfiguration = 284,
-    TagPredictor = 317,
-    TagColorMap = 320,
-    TagExtraSamples = 338,
-};
-
-enum : uint16_t { TypeByte = 1, TypeShort = 3, TypeLong = 4 };
-
 [[noreturn]] void RaiseInvalidFile() {
     throw Exception("Invalid TIFF file");
 }
@@ -35,22 +17,22 @@ enum : uint16_t { TypeByte = 1, TypeShort = 3, TypeLong = 4 };
 // Bytes one value of a field type takes; 0 for a type this reader does not know.
 size_t TypeSize(uint16_t type) noexcept {
     switch (type) {
-    case 1: // BYTE
-    case 2: // ASCII
-    case 6: // SBYTE
-    case 7: // UNDEFINED
+    case TypeByte:
+    case TypeASCII:
+    case TypeSByte:
+    case TypeUndefined:
         return 1;
-    case 3: // SHORT
-    case 8: // SSHORT
+    case TypeShort:
+    case TypeSShort:
         return 2;
-    case 4:  // LONG
-    case 9:  // SLONG
-    case 11: // FLOAT
-    case 13: // IFD
+    case TypeLong:
+    case TypeSLong:
+    case TypeFloat:
+    case TypeIFD:
         return 4;
-    case 5:  // RATIONAL
-    case 10: // SRATIONAL
-    case 12: // DOUBLE
+    case TypeRational:
+    case TypeSRational:
+    case TypeDouble:
         return 8;
     default:
         return 0;

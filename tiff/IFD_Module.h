@@ -9,6 +9,54 @@
 
 namespace stipplor {
 
+// Tags of the directory entries this system reads or writes.
+inline constexpr uint16_t TagImageWidth = 256;
+inline constexpr uint16_t TagImageLength = 257;
+inline constexpr uint16_t TagBitsPerSample = 258;
+inline constexpr uint16_t TagCompression = 259;
+inline constexpr uint16_t TagPhotometric = 262;
+inline constexpr uint16_t TagStripOffsets = 273;
+inline constexpr uint16_t TagSamplesPerPixel = 277;
+inline constexpr uint16_t TagRowsPerStrip = 278;
+inline constexpr uint16_t TagStripByteCounts = 279;
+inline constexpr uint16_t TagXResolution = 282;
+inline constexpr uint16_t TagYResolution = 283;
+inline constexpr uint16_t TagPlanarConfiguration = 284;
+inline constexpr uint16_t TagResolutionUnit = 296;
+inline constexpr uint16_t TagPredictor = 317;
+inline constexpr uint16_t TagColorMap = 320;
+inline constexpr uint16_t TagExtraSamples = 338;
+
+// Field types of directory entries.
+inline constexpr uint16_t TypeByte = 1;
+inline constexpr uint16_t TypeASCII = 2;
+inline constexpr uint16_t TypeShort = 3;
+inline constexpr uint16_t TypeLong = 4;
+inline constexpr uint16_t TypeRational = 5;
+inline constexpr uint16_t TypeSByte = 6;
+inline constexpr uint16_t TypeUndefined = 7;
+inline constexpr uint16_t TypeSShort = 8;
+inline constexpr uint16_t TypeSLong = 9;
+inline constexpr uint16_t TypeSRational = 10;
+inline constexpr uint16_t TypeFloat = 11;
+inline constexpr uint16_t TypeDouble = 12;
+inline constexpr uint16_t TypeIFD = 13;
+
+// Values of the Compression, PhotometricInterpretation, PlanarConfiguration, Predictor and
+// ResolutionUnit fields.
+inline constexpr uint32_t CompressionNone = 1;
+inline constexpr uint32_t CompressionLZW = 5;
+inline constexpr uint32_t PhotometricWhiteIsZero = 0;
+inline constexpr uint32_t PhotometricBlackIsZero = 1;
+inline constexpr uint32_t PhotometricRGB = 2;
+inline constexpr uint32_t PhotometricPalette = 3;
+inline constexpr uint32_t PhotometricSeparated = 5; // CMYK
+inline constexpr uint32_t PlanarChunky = 1;
+inline constexpr uint32_t PredictorNone = 1;
+inline constexpr uint32_t PredictorHorizontal = 2;
+inline constexpr uint32_t ResolutionUnitNone = 1;
+inline constexpr uint32_t ResolutionUnitInch = 2;
+
 // Numbers stored in the file's byte order.
 inline uint16_t ReadUInt16(const uint8_t* p, bool bigEndian) noexcept {
     return bigEndian ? static_cast<uint16_t>(p[0] << 8 | p[1])
@@ -41,7 +89,7 @@ public:
     uint32_t RowsPerStrip() const noexcept { return rowsPerStrip_; }  // 0 when absent
     uint32_t PlanarConfiguration() const noexcept { return planar_; } // 1 when absent
     uint32_t Predictor() const noexcept { return predictor_; }        // 1 when absent
-    bool HorizontalPredictor() const noexcept { return predictor_ == 2; }
+    bool HorizontalPredictor() const noexcept { return predictor_ == PredictorHorizontal; }
     uint32_t ExtraSampleCount() const noexcept { return extraSampleCount_; }
 
     size_t StripCount() const noexcept { return stripOffsets_.size(); }
@@ -82,8 +130,8 @@ private:
     uint32_t compression_ = 0;
     uint32_t photometric_ = 0;
     uint32_t rowsPerStrip_ = 0;
-    uint32_t planar_ = 1;
-    uint32_t predictor_ = 1;
+    uint32_t planar_ = PlanarChunky;
+    uint32_t predictor_ = PredictorNone;
     uint32_t extraSampleCount_ = 0;
     std::vector<uint32_t> stripOffsets_;
     std::vector<uint32_t> stripByteCounts_;

@@ -2,17 +2,14 @@
 
 #include "core/Exception.h"
 #include "core/Rounding.h"
-#include "platform/SystemError.h"
+#include "platform/File.h"
 #include "tiff/IFD_Module.h"
 #include "tiff/LZW_Module.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace stipplor {
 
@@ -32,8 +29,6 @@ constexpr uint32_t MaxDimension = 65535;
 // k-th code names a string of at most k bytes, so a full table of 3837 codes (about 5.4 KB)
 // yields at most 7.4 MB. Claims beyond it are refused before any memory is committed.
 constexpr uint64_t MaxLZWExpansion = 1364;
-
-enum PhotometricCode : uint32_t { WhiteIsZero = 0, BlackIsZero = 1, PaletteColor = 3 };
 
 // The sample layouts this reader turns into bitmap rows.
 enum class TLayout {
@@ -116,10 +111,10 @@ TPlan MakePlan(const TIFD& ifd, bool convertCMYK) {
         RaiseInvalidFile();
     if (ifd.ImageWidth() > MaxDimension || ifd.ImageLength() > MaxDimension)
         RaiseUnsupported();
-    if (ifd.Compression() != 1 && ifd.Compression() != 5)
+    if (ifd.Compression() != CompressionNone && ifd.Compression() != CompressionLZW)
         RaiseUnsupported();
     // Separate sample planes would be read as interleaved pixels.
-    if (ifd.PlanarConfiguration() != 1 && ifd.SamplesPerPixel() > 1)
+    if (ifd.PlanarConfiguration() != PlanarChunky && ifd.SamplesPerPixel() > 1)
         RaiseUnsupported();
 
     TPlan plan{};
@@ -130,11 +125,11 @@ TPlan MakePlan(const TIFD& ifd, bool convertCMYK) {
     plan.SamplesPerPixel = ifd.SamplesPerPixel();
     plan.BitsPerSample = ifd.BitsPerSample();
     plan.BigEndian = ifd.BigEndian();
-    plan.LZW = ifd.Compression() == 5;
+    plan.LZW = ifd.Compression() == CompressionLZW;
     plan.FileRowBytes = static_cast<size_t>((ifd.BitsPerPixel() * plan.Width + 7) / 8);
 
-    if (plan.LZW && ifd.Predictor() != 1) {
-        if (ifd.Predictor() != 2 || (plan.BitsPerSample != 8 && plan.BitsPerSample != 16))
+    if (plan.LZW && ifd.Predictor() != PredictorNone) {
+        if (!ifd.HorizontalPredictor() || (plan.BitsPerSample != 8 && plan.BitsPerSample != 16))
             RaiseUnsupported();
         plan.Predictor = true;
     }
@@ -146,7 +141,7 @@ TPlan MakePlan(const TIFD& ifd, bool convertCMYK) {
     if (ifd.StripCount() < plan.StripsNeeded)
         RaiseInvalidFile();
 
-    if (ifd.Photometric() == PaletteColor &&
+    if (ifd.Photometric() == PhotometricPalette &&
         (plan.Layout == TLayout::Nibble || plan.Layout == TLayout::Byte) &&
         ifd.ColorMapColors() < (1u << plan.BitsPerSample))
         RaiseInvalidFile();
@@ -183,19 +178,6 @@ TStrip StripOf(const TIFD& ifd, const TPlan& plan, uint32_t i) {
 
 // --- palettes ----------------------------------------------------------------------------
 
-class TPaletteHandle {
-public:
-    explicit TPaletteHandle(const std::vector<toolkit::TPaletteEntry>& entries)
-        : handle_(toolkit::CreatePalette(entries.data(), static_cast<int>(entries.size()))) {}
-    TPaletteHandle(const TPaletteHandle&) = delete;
-    TPaletteHandle& operator=(const TPaletteHandle&) = delete;
-    ~TPaletteHandle() { toolkit::DeletePalette(handle_); }
-    toolkit::HPALETTE Get() const noexcept { return handle_; }
-
-private:
-    toolkit::HPALETTE handle_;
-};
-
 std::vector<toolkit::TPaletteEntry> GreyPalette(int count, int step, bool whiteIsZero) {
     std::vector<toolkit::TPaletteEntry> entries(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
@@ -219,21 +201,21 @@ std::vector<toolkit::TPaletteEntry> PaletteFor(const TIFD& ifd, const TPlan& pla
     const uint32_t photometric = ifd.Photometric();
     switch (plan.Layout) {
     case TLayout::Bilevel:
-        return GreyPalette(2, 255, photometric == WhiteIsZero);
+        return GreyPalette(2, 255, photometric == PhotometricWhiteIsZero);
     case TLayout::Nibble:
-        if (photometric == PaletteColor)
+        if (photometric == PhotometricPalette)
             return ColorMapPalette(ifd, 16);
-        if (photometric == WhiteIsZero || photometric == BlackIsZero)
-            return GreyPalette(16, 16, photometric == WhiteIsZero);
+        if (photometric == PhotometricWhiteIsZero || photometric == PhotometricBlackIsZero)
+            return GreyPalette(16, 16, photometric == PhotometricWhiteIsZero);
         return {};
     case TLayout::Byte:
-        if (photometric == PaletteColor)
+        if (photometric == PhotometricPalette)
             return ColorMapPalette(ifd, 256);
-        if (photometric == WhiteIsZero || photometric == BlackIsZero)
-            return GreyPalette(256, 1, photometric == WhiteIsZero);
+        if (photometric == PhotometricWhiteIsZero || photometric == PhotometricBlackIsZero)
+            return GreyPalette(256, 1, photometric == PhotometricWhiteIsZero);
         return {};
     case TLayout::GreyAlpha:
-        return GreyPalette(256, 1, photometric == WhiteIsZero);
+        return GreyPalette(256, 1, photometric == PhotometricWhiteIsZero);
     default:
         return {};
     }
@@ -344,51 +326,18 @@ void ConvertRow(const TPlan& plan, const uint8_t* src, uint8_t* dst) noexcept {
 
 // --- files -------------------------------------------------------------------------------
 
-class TFileDescriptor {
-public:
-    explicit TFileDescriptor(int fd) noexcept : fd_(fd) {}
-    TFileDescriptor(const TFileDescriptor&) = delete;
-    TFileDescriptor& operator=(const TFileDescriptor&) = delete;
-    ~TFileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int Get() const noexcept { return fd_; }
-
-private:
-    int fd_;
-};
-
 struct TFileImage {
     std::unique_ptr<uint8_t[]> Bytes;
     size_t Size = 0;
 };
 
 TFileImage ReadWholeFile(const std::string& fileName) {
-    TFileDescriptor file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0)
-        RaiseLastOSError();
-    struct stat info {};
-    if (::fstat(file.Get(), &info) != 0)
-        RaiseLastOSError();
-    if (!S_ISREG(info.st_mode))
-        RaiseOSError(EISDIR);
+    TFile file = TFile::Open(fileName, TFileAccess::Read, TFileCreation::OpenExisting,
+                             ShareRead | ShareWrite);
     TFileImage image;
-    image.Size = static_cast<size_t>(info.st_size);
+    image.Size = static_cast<size_t>(file.Size());
     image.Bytes = std::make_unique_for_overwrite<uint8_t[]>(image.Size);
-    size_t done = 0;
-    while (done < image.Size) {
-        const ssize_t n = ::read(file.Get(), image.Bytes.get() + done, image.Size - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            RaiseLastOSError();
-        }
-        if (n == 0) // the file shrank while we read it
-            break;
-        done += static_cast<size_t>(n);
-    }
-    image.Size = done;
+    image.Size = file.Read(image.Bytes.get(), image.Size); // less when the file shrank meanwhile
     return image;
 }
 
@@ -439,7 +388,8 @@ void TTIFFBitMap::LoadFromMemory(std::span<const uint8_t> Data) {
         if (entries.empty()) {
             SetPalette(0);
         } else {
-            const TPaletteHandle palette(entries);
+            const toolkit::TPaletteHandle palette(
+                toolkit::CreatePalette(entries.data(), static_cast<int>(entries.size())));
             SetPalette(palette.Get());
         }
     }
@@ -471,7 +421,7 @@ void TTIFFBitMap::LoadFromMemory(std::span<const uint8_t> Data) {
 
     const bool indexed = plan.Layout == TLayout::Bilevel || plan.Layout == TLayout::Nibble ||
                          plan.Layout == TLayout::Byte;
-    if (ifd.Photometric() == PaletteColor && indexed)
+    if (ifd.Photometric() == PhotometricPalette && indexed)
         SetPixelFormat(toolkit::pf24bit);
 }
 

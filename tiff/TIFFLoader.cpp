@@ -2,11 +2,12 @@
 
 #include "bitmap/MemStream.h"
 #include "core/Rounding.h"
+#include "core/Text.h"
 #include "platform/SystemError.h"
+#include "tiff/IFD_Module.h"
 
 #include <algorithm>
 #include <bit>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -17,10 +18,6 @@ namespace stipplor {
 namespace {
 
 enum class TForm { Bilevel, Grey, Grey16, Palette, RGB, CMYK };
-
-constexpr uint16_t TypeShort = 3;
-constexpr uint16_t TypeLong = 4;
-constexpr uint16_t TypeRational = 5;
 
 constexpr int32_t HeaderSize = 8;
 constexpr int32_t OutOfLineStart = 256;
@@ -95,12 +92,12 @@ struct TResolutionEntries {
 
 TResolutionEntries ResolutionEntries(double resolution) {
     if (resolution == 0)
-        return {1, 1, 1};
+        return {1, 1, ResolutionUnitNone};
     // A negative, tiny, huge or NaN value would give a numerator outside 32 bits or zero.
     const double numerator = RoundHalfEven(resolution * 10000);
     if (!(numerator >= 1 && numerator <= 4294967295.0))
         throw Exception("Invalid resolution");
-    return {static_cast<uint32_t>(numerator), 10000, 2};
+    return {static_cast<uint32_t>(numerator), 10000, ResolutionUnitInch};
 }
 
 // The image file directory: entries in ascending tag order, each holding its single SHORT
@@ -178,33 +175,35 @@ void BuildDirectory(TDirectoryBuilder& dir, TForm form, TLinearBitmap& bitmap, T
     const auto data = static_cast<uint32_t>(DataOffset(form, height));
     const int32_t samples = SamplesPerPixel(form);
 
-    dir.AddInline(256, TypeLong, static_cast<uint32_t>(bitmap.Width()));
-    dir.AddInline(257, TypeLong, static_cast<uint32_t>(height));
+    dir.AddInline(TagImageWidth, TypeLong, static_cast<uint32_t>(bitmap.Width()));
+    dir.AddInline(TagImageLength, TypeLong, static_cast<uint32_t>(height));
     if (samples > 1)
-        dir.AddArray(258, TypeShort, samples, [](uint32_t) { return 8u; });
+        dir.AddArray(TagBitsPerSample, TypeShort, samples, [](uint32_t) { return 8u; });
     else if (form != TForm::Bilevel)
-        dir.AddInline(258, TypeShort, 8);
-    dir.AddInline(259, TypeShort, 1);
-    uint32_t photometric = (options & tlWhiteIsZero) != 0 ? 0 : 1;
+        dir.AddInline(TagBitsPerSample, TypeShort, 8);
+    dir.AddInline(TagCompression, TypeShort, CompressionNone);
+    uint32_t photometric =
+        (options & tlWhiteIsZero) != 0 ? PhotometricWhiteIsZero : PhotometricBlackIsZero;
     if (form == TForm::Palette)
-        photometric = 3;
+        photometric = PhotometricPalette;
     else if (form == TForm::RGB)
-        photometric = 2;
+        photometric = PhotometricRGB;
     else if (form == TForm::CMYK)
-        photometric = 5;
-    dir.AddInline(262, TypeShort, photometric);
-    AddStripArray(dir, 273, height, [&](uint32_t row) { return data + row * rowBytes; });
+        photometric = PhotometricSeparated;
+    dir.AddInline(TagPhotometric, TypeShort, photometric);
+    AddStripArray(dir, TagStripOffsets, height,
+                  [&](uint32_t row) { return data + row * rowBytes; });
     if (samples > 1)
-        dir.AddInline(277, TypeShort, static_cast<uint32_t>(samples));
-    dir.AddInline(278, TypeShort, 1);
-    AddStripArray(dir, 279, height, [&](uint32_t) { return rowBytes; });
-    dir.AddRational(282, resolution.numerator, resolution.denominator);
-    dir.AddRational(283, resolution.numerator, resolution.denominator);
-    dir.AddInline(296, TypeShort, resolution.unit);
+        dir.AddInline(TagSamplesPerPixel, TypeShort, static_cast<uint32_t>(samples));
+    dir.AddInline(TagRowsPerStrip, TypeShort, 1);
+    AddStripArray(dir, TagStripByteCounts, height, [&](uint32_t) { return rowBytes; });
+    dir.AddRational(TagXResolution, resolution.numerator, resolution.denominator);
+    dir.AddRational(TagYResolution, resolution.numerator, resolution.denominator);
+    dir.AddInline(TagResolutionUnit, TypeShort, resolution.unit);
     if (form == TForm::Palette) {
         // 256 red, then 256 green, then 256 blue values, scaled from 8 to 16 bits.
         const uint8_t* palette = bitmap.Palette();
-        dir.AddArray(320, TypeShort, 768, [palette](uint32_t i) {
+        dir.AddArray(TagColorMap, TypeShort, 768, [palette](uint32_t i) {
             const uint32_t channel = 2 - i / 256; // palette entries are blue, green, red
             return palette[3 * (i % 256) + channel] * 257u;
         });
@@ -289,9 +288,7 @@ void WriteFiller(TBaseStream& stream, int64_t count) {
 } // namespace
 
 bool TTIFFLoader::CanSave(std::string_view Ext) const {
-    std::string ext(Ext);
-    for (char& c : ext)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string ext = UpperCase(Ext);
     return ext == "TIF" || ext == "TIFF";
 }
 

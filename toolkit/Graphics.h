@@ -66,6 +66,40 @@ int PaletteEntryCount(HPALETTE palette);
 // Frees the palette; false when the handle names none.
 bool DeletePalette(HPALETTE palette);
 
+// Owns a palette handle and frees the palette when it goes; for a palette made only to hand
+// its entries to a bitmap, which copies them.
+class TPaletteHandle {
+public:
+    TPaletteHandle() noexcept = default;
+    explicit TPaletteHandle(HPALETTE handle) noexcept : handle_(handle) {}
+    TPaletteHandle(TPaletteHandle&& other) noexcept : handle_(other.Release()) {}
+    TPaletteHandle& operator=(TPaletteHandle&& other) noexcept {
+        if (this != &other) {
+            Reset();
+            handle_ = other.Release();
+        }
+        return *this;
+    }
+    TPaletteHandle(const TPaletteHandle&) = delete;
+    TPaletteHandle& operator=(const TPaletteHandle&) = delete;
+    ~TPaletteHandle() { Reset(); }
+
+    HPALETTE Get() const noexcept { return handle_; }
+    // Gives the handle away; the object no longer frees it.
+    HPALETTE Release() noexcept {
+        const HPALETTE handle = handle_;
+        handle_ = 0;
+        return handle;
+    }
+    void Reset() noexcept {
+        if (handle_ != 0)
+            DeletePalette(Release());
+    }
+
+private:
+    HPALETTE handle_ = 0;
+};
+
 // --- errors --------------------------------------------------------------------------------
 
 // An object that cannot be assigned to another: "Cannot assign X to Y".

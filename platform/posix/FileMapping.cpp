@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <limits>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -45,11 +44,11 @@ uint32_t MappingGranularity() noexcept {
     return granularity;
 }
 
-uint8_t* MapFileView(int FileHandle, int64_t Offset, uint64_t Length) {
+uint8_t* MapFileView(const TFile& File, int64_t Offset, uint64_t Length) {
     const size_t length = CheckedLength(Length);
     const off_t offset = CheckedOffset(Offset);
-    return CheckedMapping(
-        ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, FileHandle, offset));
+    const int fd = static_cast<int>(File.NativeHandle());
+    return CheckedMapping(::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, offset));
 }
 
 uint8_t* MapAnonymousMemory(uint64_t Length) {
@@ -88,19 +87,11 @@ void UnmapMemory(uint8_t* Address, uint64_t Length) noexcept {
         ::munmap(Address, static_cast<size_t>(Length));
 }
 
-void EnsureFileSize(int FileHandle, int64_t Size) {
-    const off_t size = CheckedOffset(Size);
-    struct stat info {};
-    if (::fstat(FileHandle, &info) != 0)
-        RaiseLastOSError();
-    if (info.st_size >= size)
-        return;
-    int result;
-    do
-        result = ::ftruncate(FileHandle, size);
-    while (result != 0 && errno == EINTR);
-    if (result != 0)
-        RaiseLastOSError();
+void EnsureFileSize(TFile& File, int64_t Size) {
+    if (Size < 0)
+        RaiseOSError(EINVAL);
+    if (File.Size() < Size)
+        File.SetSize(Size);
 }
 
 } // namespace stipplor

@@ -3,20 +3,12 @@
 #include "platform/SystemError.h"
 #include "platform/TempDirectory.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace stipplor {
-
-void FileDescriptor::Reset(int fd) noexcept {
-    const int old = std::exchange(fd_, fd);
-    if (old >= 0)
-        ::close(old); // the descriptor is gone even when close reports EINTR
-}
 
 namespace {
 
@@ -33,18 +25,17 @@ int MakeUniqueFile(char* pattern) {
 
 } // namespace
 
-FileDescriptor CreateTemporaryFile(std::string_view Prefix) {
+TFile CreateTemporaryFile(std::string_view Prefix) {
     std::string path = TemporaryDirectory();
     path.append(Prefix).append("XXXXXX");
     std::vector<char> pattern(path.begin(), path.end());
     pattern.push_back('\0');
 
     // mkstemp creates the file with mode 0600 and O_EXCL, so no other user can have it open.
-    FileDescriptor file(MakeUniqueFile(pattern.data()));
-    if (!file.Valid())
+    TFile file = TFile::AdoptNativeHandle(MakeUniqueFile(pattern.data()));
+    if (!file.IsOpen())
         RaiseLastOSError();
-    if (::unlink(pattern.data()) != 0)
-        RaiseLastOSError(); // the descriptor closes; a name we could not remove stays behind
+    DeleteFile(pattern.data()); // on failure the file closes; a name we could not remove stays
     return file;
 }
 

@@ -1,5 +1,6 @@
 #include "bitmap/BitmapLoaders.h"
 #include "bitmap/MemStream.h"
+#include "platform/FileFaults.h"
 #include "platform/TemporaryFolder.h"
 
 #include "TestSupport.h"
@@ -13,6 +14,7 @@
 using namespace stipplor;
 using namespace stipplor::testsupport;
 using stipplor::testsupport::TemporaryFolder;
+using stipplor::testsupport::TFileFaults;
 
 namespace {
 
@@ -124,6 +126,27 @@ TEST(BitmapLoaders, StreamFormsGoThroughATemporaryFile) {
     handler.Fail = true;
     EXPECT_EQ(MessageOf([&] { handler.SaveToStream(saved, "FTS", bitmap); }), "handler failed");
     EXPECT_TRUE(folder.Empty()) << "deleted also when the handler fails";
+}
+
+TEST(BitmapLoaders, StreamFormsReportFileFaultsAndStillCleanUp) {
+    TemporaryFolder folder;
+    FileHandler handler;
+    handler.Folder = &folder;
+    TLinearBitmap bitmap;
+    TMemStream saved;
+    TMemStream source;
+    source.Write("payload", 7);
+    source.Seek(0);
+    TFileFaults faults;
+    faults.FailReadsAfter(100, EIO);
+    EXPECT_EQ(MessageOf([&] { handler.SaveToStream(saved, "FTS", bitmap); }),
+              "Error reading from stream - Input/output error");
+    EXPECT_TRUE(folder.Empty());
+    faults.FailWritesAfter(3, ENOSPC);
+    EXPECT_EQ(MessageOf([&] { handler.LoadFromStream(source, "FTS", bitmap); }),
+              "Error writing to stream - No space left on device");
+    EXPECT_TRUE(folder.Empty());
+    EXPECT_TRUE(source.FailOnShortRead());
 }
 
 TEST(BitmapLoaders, HandlerWithoutAnyFormIsRefused) {

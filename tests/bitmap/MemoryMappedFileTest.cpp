@@ -1,9 +1,9 @@
 #include "bitmap/MemoryMappedFile.h"
 
 #include "platform/SystemError.h"
+#include "platform/TempFile.h"
 #include "platform/TemporaryFolder.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -16,9 +16,9 @@ uint8_t* At(const TMemoryMappedFile& file, int64_t offset) {
 
 // Maps a new temporary file of `size` bytes; `reader` is a second descriptor of the file.
 std::unique_ptr<TMemoryMappedFile> MapTempFile(int64_t size, bool mapWhole, int& reader) {
-    FileDescriptor fd = CreateTemporaryFile();
-    reader = ::dup(fd.Get());
-    return std::make_unique<TMemoryMappedFile>(fd.Release(), size, mapWhole);
+    TFile file = CreateTemporaryFile();
+    reader = ::dup(static_cast<int>(file.NativeHandle()));
+    return std::make_unique<TMemoryMappedFile>(std::move(file), size, mapWhole);
 }
 
 int ByteInFile(int fd, int64_t offset) {
@@ -118,11 +118,18 @@ TEST(MemoryMappedFile, FileBeyondFourGiBAndOwnershipOfTheDescriptor) {
     // The descriptor is owned from the start, also when construction fails; a whole view
     // beyond 32 bits cannot be described.
     for (auto [badSize, whole] : {std::pair<int64_t, bool>{0, false}, {-5, true}, {size, true}}) {
-        FileDescriptor fd = CreateTemporaryFile();
-        EXPECT_THROW(TMemoryMappedFile(fd.Release(), badSize, whole), Exception);
+        EXPECT_THROW(TMemoryMappedFile(CreateTemporaryFile(), badSize, whole), Exception);
         EXPECT_TRUE(folder.OpenFiles().empty()) << badSize;
     }
-    EXPECT_THROW(TMemoryMappedFile(987654, 10, false), EOSError) << "not an open descriptor";
+    // A file that may only be read can be neither extended nor mapped for writing.
+    const std::string readOnly = folder.Path() + "/read-only";
+    TFile::Open(readOnly, TFileAccess::Write, TFileCreation::CreateOrTruncate).SetSize(10);
+    for (int64_t mappedSize : {10, 20})
+        EXPECT_THROW(
+            TMemoryMappedFile(TFile::Open(readOnly, TFileAccess::Read, TFileCreation::OpenExisting),
+                              mappedSize, true),
+            EOSError)
+            << mappedSize;
 }
 
 } // namespace

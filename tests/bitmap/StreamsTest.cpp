@@ -1,5 +1,6 @@
 #include "bitmap/Streams.h"
 #include "bitmap/MemStream.h"
+#include "platform/FileFaults.h"
 #include "platform/SystemError.h"
 #include "platform/TemporaryFolder.h"
 
@@ -7,15 +8,14 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <limits>
-#include <unistd.h>
 
 using namespace stipplor;
 using namespace stipplor::testsupport;
 using stipplor::testsupport::TemporaryFolder;
+using stipplor::testsupport::TFileFaults;
 
 namespace {
 
@@ -95,29 +95,72 @@ TEST(FileStream, RefusesToPassTwoGibibytes) {
     // A 3 GiB file would report a wrapped size; it is refused at once instead.
     std::filesystem::resize_file(path, int64_t{3} << 30);
     EXPECT_EQ(MessageOf([&] { TFileStream s(path, smRead); }), Opening(path, EFBIG));
-    const int handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    EXPECT_EQ(MessageOf([&] { TFileStream::CreateFromHandle(handle); }),
+    EXPECT_EQ(MessageOf([&] {
+                  TFileStream::CreateFromHandle(
+                      TFile::Open(path, TFileAccess::Read, TFileCreation::OpenExisting));
+              }),
               "IO-error: " + SysErrorMessage(EFBIG));
-    EXPECT_EQ(::fcntl(handle, F_GETFD), -1) << "the refused handle is closed, not leaked";
+    EXPECT_TRUE(folder.OpenFiles().empty()) << "the refused handle is closed, not leaked";
 }
 
 TEST(FileStream, HandlesAndCloseAndDelete) {
     TemporaryFolder folder;
-    EXPECT_THROW(TFileStream::CreateFromHandle(-1), EOSError);
+    EXPECT_THROW(TFileStream::CreateFromHandle(TFile()), EOSError);
     const std::string path = folder.Path() + "/h.bin";
     {
-        auto s = TFileStream::CreateFromHandle(::open(path.c_str(), O_RDWR | O_CREAT, 0600));
+        auto s = TFileStream::CreateFromHandle(
+            TFile::Open(path, TFileAccess::ReadWrite, TFileCreation::CreateOrTruncate));
         EXPECT_TRUE(s->CanRead() && s->CanWrite());
         s->Write("xyz", 3);
         // A stream made from a handle has no name to delete; its handle is closed anyway.
         EXPECT_EQ(MessageOf([&] { s->CloseAndDelete(); }),
                   "Error deleting \"\" - " + SysErrorMessage(ENOENT));
-        EXPECT_EQ(s->Handle(), -1);
+        EXPECT_FALSE(s->Handle().IsOpen());
     }
     EXPECT_EQ(FileContents(path), "xyz");
     TFileStream named(path, smRead);
     named.CloseAndDelete();
     EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(FileStream, FailuresCarryTheSystemsText) {
+    TemporaryFolder folder;
+    const std::string path = folder.Path() + "/faults.bin";
+    const std::string data(1000, 'd');
+    const auto size = static_cast<int32_t>(data.size());
+    TFileStream s(path, smRead | smWrite | smCreate);
+    TFileFaults faults;
+    faults.LimitWrites(7);
+    EXPECT_EQ(s.Write(data.data(), size), size) << "the system's partial writes are continued";
+
+    faults.FailWritesAfter(100, 0);
+    EXPECT_EQ(MessageOf([&] { s.Write(data.data(), size); }),
+              "Wrote less than expected (100 of 1000 bytes)");
+    faults.FailWritesAfter(0, ENOSPC);
+    EXPECT_EQ(MessageOf([&] { s.Write(data.data(), size); }),
+              "Error writing to stream - No space left on device");
+    s.SetFailOnShortRead(false);
+    faults.FailWritesAfter(30, 0);
+    EXPECT_EQ(s.Write(data.data(), size), 30) << "unchecked, the count tells";
+    s.SetFailOnShortRead(true);
+
+    s.Seek(0);
+    char buffer[64];
+    faults.FailReadsAfter(10, EIO);
+    EXPECT_EQ(MessageOf([&] { s.Read(buffer, 64); }),
+              "Error reading from stream - Input/output error");
+    faults.FailClose(EIO);
+    EXPECT_EQ(MessageOf([&] { s.Close(); }), "Error closing \"" + path + "\" - Input/output error");
+    EXPECT_TRUE(folder.OpenFiles().empty()) << "closed all the same";
+}
+
+TEST(FileStream, RealFullDevice) {
+    if (!std::filesystem::is_character_file("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    TFileStream full("/dev/full", smWrite);
+    EXPECT_EQ(MessageOf([&] { full.Write("x", 1); }),
+              "Error writing to stream - No space left on device");
+    full.Flush(); // a device has nothing to flush; only a request, so no error
 }
 
 TEST(StreamCopy, CopyFromAndCopyBytes) {

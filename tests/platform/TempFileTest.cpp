@@ -12,14 +12,15 @@ namespace {
 
 TEST(TempFile, IsPrivateUnlinkedAndGoneWhenClosed) {
     testsupport::TemporaryFolder folder;
-    FileDescriptor file = CreateTemporaryFile();
-    ASSERT_TRUE(file.Valid());
+    TFile file = CreateTemporaryFile();
+    ASSERT_TRUE(file.IsOpen());
+    const int fd = static_cast<int>(file.NativeHandle());
     struct stat info {};
-    ASSERT_EQ(::fstat(file.Get(), &info), 0);
+    ASSERT_EQ(::fstat(fd, &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
     EXPECT_EQ(info.st_nlink, 0u) << "the name must be gone at once";
     EXPECT_TRUE(folder.Empty());
-    EXPECT_NE(::fcntl(file.Get(), F_GETFD) & FD_CLOEXEC, 0);
+    EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
 
     const auto open = folder.OpenFiles();
     ASSERT_EQ(open.size(), 1u);
@@ -27,14 +28,15 @@ TEST(TempFile, IsPrivateUnlinkedAndGoneWhenClosed) {
     EXPECT_TRUE(open.begin()->second.ends_with(" (deleted)"));
     const char text[] = "pixels";
     char back[sizeof text] = {};
-    ASSERT_EQ(::pwrite(file.Get(), text, sizeof text, 0), ssize_t{sizeof text});
-    ASSERT_EQ(::pread(file.Get(), back, sizeof back, 0), ssize_t{sizeof back});
+    ASSERT_EQ(file.Write(text, sizeof text), sizeof text);
+    file.Seek(0);
+    ASSERT_EQ(file.Read(back, sizeof back), sizeof back);
     EXPECT_STREQ(back, text);
 
-    FileDescriptor moved = std::move(file);
+    TFile moved = std::move(file);
     moved = CreateTemporaryFile(); // closes the first
     EXPECT_EQ(folder.OpenFiles().size(), 1u);
-    moved.Reset();
+    moved = TFile();
     EXPECT_TRUE(folder.OpenFiles().empty());
 
     ::setenv("TMPDIR", (folder.Path() + "/missing").c_str(), 1);

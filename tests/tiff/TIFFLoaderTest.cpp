@@ -2,6 +2,7 @@
 
 #include "bitmap/FileMappedBitmap.h"
 #include "bitmap/MemStream.h"
+#include "platform/FileFaults.h"
 #include "platform/TemporaryFolder.h"
 
 #include "TestSupport.h"
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
@@ -296,4 +298,50 @@ TEST(TIFFWriter, RegisteredForTifExtensions) {
     EXPECT_NE(report.find("Photometric Interpretation: min-is-black"), std::string::npos) << report;
     EXPECT_EQ(report.find("Warning"), std::string::npos) << report;
     EXPECT_EQ(report.find("Error"), std::string::npos) << report;
+}
+
+// A save that fails must not leave a file that passes for a whole picture.
+TEST(TIFFWriter, FailedSaveLeavesNoPartialFile) {
+    TemporaryFolder folder;
+    TIFFLoaderInstance();                            // registered
+    auto bitmap = Random(100, 200, PixelFormat8, 9); // grey form: 2112 + 200 * 100 bytes
+    const std::string path = folder.Path() + "/plane.tif";
+    const auto saveFailing = [&](auto arrangeFaults) {
+        std::ofstream(path) << "previous contents";
+        TFileFaults faults;
+        arrangeFaults(faults);
+        return MessageOf([&] { bitmap->SaveToFile(path); });
+    };
+    EXPECT_EQ(saveFailing([](TFileFaults& f) { f.FailWritesAfter(5000, ENOSPC); }),
+              "Error writing to stream - No space left on device");
+    EXPECT_FALSE(std::filesystem::exists(path));
+    // 256 bytes of header and directory, then the 1616 bytes of out-of-line values in one go.
+    EXPECT_EQ(saveFailing([](TFileFaults& f) { f.FailWritesAfter(1000, 0); }),
+              "Wrote less than expected (744 of 1616 bytes)");
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(saveFailing([](TFileFaults& f) { f.FailClose(EIO); }),
+              "Error closing \"" + path + "\" - Input/output error")
+        << "an error reported only at the end still fails the save";
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    // Through a link the target is emptied, as the link itself goes.
+    const std::string target = folder.Path() + "/target.bin";
+    std::filesystem::create_symlink(target, path);
+    EXPECT_EQ(saveFailing([](TFileFaults& f) { f.FailWritesAfter(5000, ENOSPC); }),
+              "Error writing to stream - No space left on device");
+    EXPECT_FALSE(std::filesystem::is_symlink(path));
+    EXPECT_EQ(std::filesystem::file_size(target), 0u);
+
+    // A real full disk; what is not a plain file is never removed.
+    if (std::filesystem::is_character_file("/dev/full")) {
+        std::filesystem::create_symlink("/dev/full", path);
+        EXPECT_EQ(MessageOf([&] { bitmap->SaveToFile(path); }),
+                  "Error writing to stream - No space left on device");
+        EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+        EXPECT_TRUE(std::filesystem::is_symlink(path));
+        std::filesystem::remove(path);
+    }
+
+    bitmap->SaveToFile(path);
+    EXPECT_EQ(std::filesystem::file_size(path), 2112u + 200 * 100) << "whole without faults";
 }

@@ -1,6 +1,7 @@
 #include "tiff/TIFFBMP.h"
 
 #include "core/Exception.h"
+#include "platform/FileFaults.h"
 #include "platform/SystemError.h"
 #include "tiff/IFD_Module.h"
 
@@ -375,6 +376,19 @@ TEST(TIFFReaderTest, ReportsTheSystemErrorForUnreadableFiles) {
     EXPECT_THROW(bitmap.LoadFromFile(missing), EOSError);
     EXPECT_EQ(MessageOf([&] { bitmap.LoadFromFile(missing); }), SysErrorMessage(ENOENT));
     EXPECT_THROW(bitmap.LoadFromFile(::testing::TempDir()), EOSError);
+
+    const std::string path = TempPath("read_error.tif");
+    WriteTIFF(path, Layout{});
+    ASSERT_NO_THROW(bitmap.LoadFromFile(path));
+    {
+        testsupport::TFileFaults faults;
+        faults.FailReadsAfter(100, EIO);
+        EXPECT_THROW(bitmap.LoadFromFile(path), EOSError);
+        EXPECT_EQ(MessageOf([&] { bitmap.LoadFromFile(path); }), "Input/output error");
+        faults.FailReadsAfter(20, 0); // the file seems to end early
+        EXPECT_EQ(MessageOf([&] { bitmap.LoadFromFile(path); }), "Invalid TIFF file");
+    }
+    std::remove(path.c_str());
 }
 
 } // namespace

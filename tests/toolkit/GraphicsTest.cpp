@@ -104,6 +104,22 @@ TEST(GraphicsTest, PaletteObjects) {
     HPALETTE next = CreatePalette(entries, 1);
     EXPECT_NE(next, palette);
     DeletePalette(next);
+
+    // The owner frees its palette once, wherever the handle has moved.
+    HPALETTE owned = CreatePalette(entries, 2);
+    {
+        TPaletteHandle first(owned);
+        TPaletteHandle second(std::move(first));
+        EXPECT_EQ(first.Get(), 0u);
+        first = std::move(second);
+        EXPECT_EQ(first.Get(), owned);
+        EXPECT_EQ(PaletteEntryCount(owned), 2);
+    }
+    EXPECT_EQ(PaletteEntryCount(owned), 0);
+    TPaletteHandle released(CreatePalette(entries, 1));
+    const HPALETTE kept = released.Release();
+    released.Reset();
+    EXPECT_TRUE(DeletePalette(kept)) << "a released handle is the caller's";
 }
 
 TEST(GraphicsTest, BitmapTakesACopyOfAPaletteAndOwnsItsHandle) {

@@ -1,0 +1,142 @@
+#include "platform/File.h"
+
+#include "platform/FileFaults.h"
+#include "platform/SystemError.h"
+#include "platform/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace stipplor {
+namespace {
+
+using testsupport::TemporaryFolder;
+using testsupport::TFileFaults;
+
+// The system error code that f raises, or 0.
+template <class F> int ErrorOf(F&& f) {
+    try {
+        f();
+    } catch (const EOSError& error) {
+        EXPECT_EQ(error.Message(), SysErrorMessage(error.Code()));
+        return error.Code();
+    }
+    return 0;
+}
+
+std::string ReadAll(TFile& file) {
+    std::string text(static_cast<size_t>(file.Size()), '\0');
+    file.Seek(0);
+    text.resize(file.Read(text.data(), text.size()));
+    return text;
+}
+
+TEST(File, OpensCreatesAndRefuses) {
+    TemporaryFolder folder;
+    const std::string path = folder.Path() + "/f.bin";
+    const auto open = [&](TFileAccess access, TFileCreation creation) {
+        return TFile::Open(path, access, creation);
+    };
+    EXPECT_EQ(ErrorOf([&] { open(TFileAccess::Read, TFileCreation::OpenExisting); }), ENOENT);
+    EXPECT_EQ(ErrorOf([&] {
+                  TFile::Open(folder.Path(), TFileAccess::Read, TFileCreation::OpenExisting);
+              }),
+              EISDIR);
+
+    TFile file = open(TFileAccess::ReadWrite, TFileCreation::CreateOrTruncate);
+    EXPECT_TRUE(file.IsOpen() && file.IsRegularFile());
+    EXPECT_EQ(file.Write("0123456789", 10), 10u);
+    EXPECT_EQ(file.Position(), 10);
+    EXPECT_EQ(file.Seek(4), 4);
+    char buffer[8] = {};
+    EXPECT_EQ(file.Read(buffer, 8), 6u) << "stops at the end";
+    EXPECT_EQ(std::string(buffer, 6), "456789");
+    file.SetSize(3);
+    EXPECT_EQ(ReadAll(file), "012");
+    file.SetSize(5);
+    EXPECT_EQ(ReadAll(file), std::string("012\0\0", 5)) << "extended with zeros";
+    EXPECT_EQ(ErrorOf([&] { file.Seek(-1); }), EINVAL);
+    file.Close();
+    EXPECT_FALSE(file.IsOpen());
+    file.Close(); // closing a closed handle is nothing
+    EXPECT_EQ(ErrorOf([&] { file.Size(); }), EBADF);
+
+    TFile again = open(TFileAccess::Read, TFileCreation::OpenExisting);
+    EXPECT_EQ(ReadAll(again), std::string("012\0\0", 5)) << "kept when opened without creation";
+    open(TFileAccess::Write, TFileCreation::CreateOrTruncate);
+    EXPECT_EQ(std::filesystem::file_size(path), 0u) << "truncated when created again";
+    EXPECT_EQ(ErrorOf([&] { again.Write("x", 1); }), EBADF) << "opened for reading only";
+
+    // A new private file, or nothing when the name is taken.
+    EXPECT_FALSE(TFile::CreateNew(path, TFileAccess::Write).IsOpen());
+    const std::string fresh = folder.Path() + "/new.bin";
+    EXPECT_TRUE(TFile::CreateNew(fresh, TFileAccess::Write).IsOpen());
+    EXPECT_EQ(std::filesystem::status(fresh).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(ErrorOf([&] { TFile::CreateNew(folder.Path() + "/no/x", TFileAccess::Write); }),
+              ENOENT);
+
+    DeleteFile(fresh);
+    EXPECT_EQ(ErrorOf([&] { DeleteFile(fresh); }), ENOENT);
+    EXPECT_FALSE(TryDeleteFile(fresh));
+    EXPECT_TRUE(TryDeleteFile(path));
+    EXPECT_TRUE(folder.Empty());
+}
+
+TEST(File, MovingHandsOverTheOneHandle) {
+    TemporaryFolder folder;
+    TFile a =
+        TFile::Open(folder.Path() + "/a", TFileAccess::Write, TFileCreation::CreateOrTruncate);
+    TFile b = std::move(a);
+    EXPECT_FALSE(a.IsOpen());
+    EXPECT_EQ(folder.OpenFiles().size(), 1u);
+    b = TFile::Open(folder.Path() + "/b", TFileAccess::Write, TFileCreation::CreateOrTruncate);
+    EXPECT_EQ(folder.OpenFiles().size(), 1u) << "the first is closed when replaced";
+    b = std::move(b);
+    EXPECT_TRUE(b.IsOpen());
+    b = TFile();
+    EXPECT_TRUE(folder.OpenFiles().empty());
+}
+
+// What a full disk and a failing drive look like from here: the system's code and text.
+TEST(File, PassesOnTheSystemsFailures) {
+    TemporaryFolder folder;
+    const std::string path = folder.Path() + "/faults.bin";
+    TFile file = TFile::Open(path, TFileAccess::ReadWrite, TFileCreation::CreateOrTruncate);
+    const std::string data(10000, 'd');
+    {
+        TFileFaults faults;
+        faults.LimitWrites(7);
+        EXPECT_EQ(file.Write(data.data(), data.size()), data.size()) << "partial writes go on";
+    }
+    EXPECT_EQ(ReadAll(file), data);
+    {
+        TFileFaults faults;
+        faults.FailWritesAfter(100, ENOSPC);
+        EXPECT_EQ(ErrorOf([&] { file.Write(data.data(), data.size()); }), ENOSPC);
+        EXPECT_EQ(faults.BytesWritten(), 100u) << "what fitted was written first";
+        faults.FailWritesAfter(50, 0);
+        EXPECT_EQ(file.Write(data.data(), data.size()), 50u) << "no progress, no error";
+        faults.FailReadsAfter(3, EIO);
+        file.Seek(0);
+        char buffer[10];
+        EXPECT_EQ(ErrorOf([&] { file.Read(buffer, 10); }), EIO);
+        faults.FailClose(EIO);
+        EXPECT_EQ(ErrorOf([&] { file.Close(); }), EIO);
+        EXPECT_FALSE(file.IsOpen()) << "closed all the same";
+    }
+    EXPECT_TRUE(folder.OpenFiles().empty());
+
+    // A real full disk, no root needed.
+    if (std::filesystem::is_character_file("/dev/full")) {
+        TFile full = TFile::Open("/dev/full", TFileAccess::Write, TFileCreation::OpenExisting);
+        EXPECT_FALSE(full.IsRegularFile());
+        EXPECT_EQ(ErrorOf([&] { full.Write("x", 1); }), ENOSPC);
+    }
+}
+
+} // namespace
+} // namespace stipplor
