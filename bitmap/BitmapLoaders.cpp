@@ -49,7 +49,7 @@ public:
     explicit TRemoveFileOnExit(std::string name) : name_(std::move(name)) {}
     TRemoveFileOnExit(const TRemoveFileOnExit&) = delete;
     TRemoveFileOnExit& operator=(const TRemoveFileOnExit&) = delete;
-    ~TRemoveFileOnExit() { TryDeleteFile(name_); }
+    ~TRemoveFileOnExit() { TryRemoveFile(name_); }
 
 private:
     std::string name_;
@@ -68,7 +68,7 @@ void DiscardFailedSave(TFileStream& file) noexcept {
         file.Close();
     } catch (...) {
     }
-    TryDeleteFile(file.FileName());
+    TryRemoveFile(file.FileName());
 }
 
 // The default stream and file forms of one direction call each other. A handler that

@@ -183,7 +183,7 @@ void TFileStream::Close() {
 
 void TFileStream::CloseAndDelete() {
     Close();
-    Reporting("Error deleting " + Quoted(fileName_) + " - ", [&] { DeleteFile(fileName_); });
+    Reporting("Error deleting " + Quoted(fileName_) + " - ", [&] { RemoveFile(fileName_); });
 }
 
 } // namespace stipplor

@@ -68,8 +68,8 @@ private:
 };
 
 // Removes the name Name; raises EOSError when it cannot.
-void DeleteFile(const std::string& Name);
+void RemoveFile(const std::string& Name);
 // The same for clean-up paths that have a more important error to report: false on failure.
-bool TryDeleteFile(const std::string& Name) noexcept;
+bool TryRemoveFile(const std::string& Name) noexcept;
 
 } // namespace stipplor

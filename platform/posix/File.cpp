@@ -202,12 +202,12 @@ void TFile::Close() {
         RaiseLastOSError();
 }
 
-void DeleteFile(const std::string& Name) {
+void RemoveFile(const std::string& Name) {
     if (FileCalls().Unlink(Name.c_str()) != 0)
         RaiseLastOSError();
 }
 
-bool TryDeleteFile(const std::string& Name) noexcept {
+bool TryRemoveFile(const std::string& Name) noexcept {
     return FileCalls().Unlink(Name.c_str()) == 0;
 }
 

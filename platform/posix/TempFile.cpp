@@ -35,7 +35,7 @@ TFile CreateTemporaryFile(std::string_view Prefix) {
     TFile file = TFile::AdoptNativeHandle(MakeUniqueFile(pattern.data()));
     if (!file.IsOpen())
         RaiseLastOSError();
-    DeleteFile(pattern.data()); // on failure the file closes; a name we could not remove stays
+    RemoveFile(pattern.data()); // on failure the file closes; a name we could not remove stays
     return file;
 }
 

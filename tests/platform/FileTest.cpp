@@ -79,10 +79,10 @@ TEST(File, OpensCreatesAndRefuses) {
     EXPECT_EQ(ErrorOf([&] { TFile::CreateNew(folder.Path() + "/no/x", TFileAccess::Write); }),
               ENOENT);
 
-    DeleteFile(fresh);
-    EXPECT_EQ(ErrorOf([&] { DeleteFile(fresh); }), ENOENT);
-    EXPECT_FALSE(TryDeleteFile(fresh));
-    EXPECT_TRUE(TryDeleteFile(path));
+    RemoveFile(fresh);
+    EXPECT_EQ(ErrorOf([&] { RemoveFile(fresh); }), ENOENT);
+    EXPECT_FALSE(TryRemoveFile(fresh));
+    EXPECT_TRUE(TryRemoveFile(path));
     EXPECT_TRUE(folder.Empty());
 }
 
