@@ -48,3 +48,17 @@ function(stipplor_add_test name)
     target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 600)
 endfunction()
+
+# stipplor_add_test_folder(<prefix> LIBS ...): every *Test.cpp of the calling folder becomes its
+# own test program <prefix>_<file>, so that one suite's build does not hold up another. The
+# target <prefix>_tests builds them all.
+function(stipplor_add_test_folder prefix)
+    cmake_parse_arguments(F "" "" "LIBS" ${ARGN})
+    file(GLOB suites CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
+    add_custom_target(${prefix}_tests)
+    foreach(suite ${suites})
+        get_filename_component(name ${suite} NAME_WE)
+        stipplor_add_test(${prefix}_${name} SOURCES ${suite} LIBS ${F_LIBS})
+        add_dependencies(${prefix}_tests ${prefix}_${name})
+    endforeach()
+endfunction()
