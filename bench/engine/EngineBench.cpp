@@ -9,7 +9,8 @@
 #include "engine/HalftoneScreen.h"
 #include "engine/MultiCoreProcessing.h"
 #include "engine/Rotation.h"
-#include "engine/SamplePictures.h"
+
+#include "support/SamplePictures.h"
 
 #include <sys/resource.h>
 

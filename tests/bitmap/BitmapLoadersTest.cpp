@@ -1,8 +1,8 @@
 #include "bitmap/BitmapLoaders.h"
 #include "bitmap/MemStream.h"
-#include "platform/TemporaryFolder.h"
 
 #include "TestSupport.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "bitmap/Streams.h"
 #include "bitmap/MemStream.h"
 #include "platform/SystemError.h"
-#include "platform/TemporaryFolder.h"
 
 #include "TestSupport.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,9 @@
 // Properties a printer relies on, checked on real photographs.
 #include "engine/ColorSeparation.h"
-#include "engine/EngineReference.h"
 #include "engine/HalftoneScreen.h"
-#include "engine/SamplePictures.h"
+
+#include "support/EngineReference.h"
+#include "support/SamplePictures.h"
 
 #include <gtest/gtest.h>
 

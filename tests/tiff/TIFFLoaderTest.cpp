@@ -2,9 +2,9 @@
 
 #include "bitmap/FileMappedBitmap.h"
 #include "bitmap/MemStream.h"
-#include "platform/TemporaryFolder.h"
 
 #include "TestSupport.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
