@@ -19,8 +19,8 @@ if(STIPPLOR_SANITIZE)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
-# Where the sample photographs live: beside the repository, unless told otherwise.
-set(STIPPLOR_SAMPLES_DIR "${CMAKE_SOURCE_DIR}/../shared/samples" CACHE PATH "Sample pictures")
+# The sample photographs of the tests and benchmarks, kept in the repository.
+set(STIPPLOR_SAMPLES_DIR "${CMAKE_SOURCE_DIR}/tests/data/samples")
 
 include(GoogleTest)
 

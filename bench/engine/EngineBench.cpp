@@ -167,10 +167,10 @@ int main(int argc, char** argv) {
         cores = {1, 0};
 
     TLinearBitmap photo;
-    if (!samples::Available(Picture) || !samples::Load(Picture, photo)) {
-        std::printf("sample %s not found in %s: nothing measured\n", Picture,
-                    samples::Directory().c_str());
-        return 0;
+    if (!samples::Load(Picture, photo)) {
+        std::fprintf(stderr, "sample %s missing or unreadable in %s\n", Picture,
+                     samples::Directory().c_str());
+        return 1;
     }
     std::printf("%s: %d x %d, %d processors\n", Picture, photo.Width(), photo.Height(),
                 ProcessorCount());
