@@ -18,6 +18,13 @@ if(STIPPLOR_SANITIZE)
     add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
     add_link_options(-fsanitize=address,undefined)
 endif()
+if(STIPPLOR_TSAN)
+    if(STIPPLOR_SANITIZE)
+        message(FATAL_ERROR "ThreadSanitizer cannot be combined with STIPPLOR_SANITIZE")
+    endif()
+    add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+    add_link_options(-fsanitize=thread)
+endif()
 
 # The sample photographs of the tests and benchmarks, kept in the repository.
 set(STIPPLOR_SAMPLES_DIR "${CMAKE_SOURCE_DIR}/tests/data/samples")
