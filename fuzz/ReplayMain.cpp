@@ -34,6 +34,9 @@ int main(int argc, char** argv) {
         } else if (std::filesystem::is_regular_file(path)) {
             RunOne(path);
             ++count;
+        } else {
+            std::fprintf(stderr, "%s: no such file or folder\n", argv[i]);
+            return 1;
         }
     }
     std::printf("replayed %zu inputs\n", count);

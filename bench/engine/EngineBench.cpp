@@ -9,52 +9,23 @@
 #include "engine/HalftoneScreen.h"
 #include "engine/MultiCoreProcessing.h"
 #include "engine/Rotation.h"
-#include "engine/SamplePictures.h"
 
-#include <sys/resource.h>
+#include "bench/BenchSupport.h"
+#include "support/SamplePictures.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <string>
 #include <vector>
 
 using namespace stipplor;
+using namespace bench;
 
 namespace {
 
 const char* const Picture = "coffee-1024x768.png";
 
-void ResetPeakMemory() {
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-}
-
-double PeakMemoryMiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stod(line.substr(6)) / 1024.0;
-    return 0;
-}
-
-// User plus system time of all threads: on a shared machine the wall time also counts the
-// time other processes held the cores.
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
 double MPs(int64_t pixels, double seconds) {
-    return seconds > 0 ? pixels / seconds / 1e6 : 0;
+    return PerSecond(double(pixels), seconds) / 1e6;
 }
 
 const char* CoreLabel(int cores) {
@@ -70,10 +41,10 @@ void Separation(TLinearBitmap& photo, int cores) {
     const int runs = 10;
     TLinearBitmap c, m, y, k;
     ResetPeakMemory();
-    const auto start = std::chrono::steady_clock::now();
+    const TStopwatch stopwatch;
     for (int i = 0; i < runs; ++i)
         SeparateCMYK(photo, c, m, y, k, 1.0f, 2.2f);
-    const double t = Seconds(start);
+    const double t = stopwatch.Seconds();
     std::printf("separation CMYK (%s): %.1f MP/s input, peak %.0f MiB\n", CoreLabel(cores),
                 MPs(int64_t(runs) * photo.Width() * photo.Height(), t), PeakMemoryMiB());
 }
@@ -94,9 +65,9 @@ void Matrix(TLinearBitmap& photo, int cores) {
             TRasterStageTimes times;
             ResetPeakMemory();
             const double cpu = CpuSeconds();
-            const auto start = std::chrono::steady_clock::now();
+            const TStopwatch stopwatch;
             MakeRasterPattern(plane, dest, N, DotShapeCircle, DegreesToRadians(degrees), &times);
-            const double total = Seconds(start);
+            const double total = stopwatch.Seconds();
             const double cpuTotal = CpuSeconds() - cpu;
             std::printf("%4d  %5.0f  %8.1f  %11.1f  %9.1f  %8.2f  %9.3f  %9.3f  %8.0f\n", N,
                         degrees, MPs(times.RotatedPixels, times.RotateForward),
@@ -112,11 +83,11 @@ void FullJob(TLinearBitmap& photo, int cores) {
     UseCores(cores);
     ResetPeakMemory();
     const double cpu = CpuSeconds();
-    const auto start = std::chrono::steady_clock::now();
+    const TStopwatch stopwatch;
     TPlaneArray planes;
     CreatePlanes(planes, 4);
     SeparateCMYK(photo, *planes[0], *planes[1], *planes[2], *planes[3], 1.0f, 1.0f);
-    const double separation = Seconds(start);
+    const double separation = stopwatch.Seconds();
     const double angles[4] = {22, 45, 67, 0};
     TFileMappedBitmap target; // one screening target for all planes, as the pipeline does
     TRasterStageTimes sum;
@@ -131,14 +102,15 @@ void FullJob(TLinearBitmap& photo, int cores) {
         sum.RotateBack += times.RotateBack;
         outputPixels += times.OutputPixels;
     }
-    const double total = Seconds(start);
+    const double total = stopwatch.Seconds();
     const double cpuTotal = CpuSeconds() - cpu;
     std::printf("\nfull CMYK job, N = 16, 22/45/67/0 degrees, 4 plates of %d x %d (%s):\n"
-                "  %.2f s, %.3f ns per output pixel, peak RSS %.0f MiB, plates windowed: %s\n"
+                "  %.2f s, %.1f MP/s output, %.3f ns per output pixel, peak %.0f MiB, plates "
+                "windowed: %s\n"
                 "  CPU time %.2f s (%.3f ns per output pixel)\n"
                 "  separation %.3f s, rotation forward %.3f s, screening %.3f s, rotation "
                 "back %.3f s\n",
-                target.Width(), target.Height(), CoreLabel(cores), total,
+                target.Width(), target.Height(), CoreLabel(cores), total, MPs(outputPixels, total),
                 total * 1e9 / double(outputPixels), PeakMemoryMiB(),
                 target.IsWindowed() ? "yes" : "no", cpuTotal, cpuTotal * 1e9 / double(outputPixels),
                 separation, sum.RotateForward, sum.Screening, sum.RotateBack);
@@ -166,10 +138,10 @@ int main(int argc, char** argv) {
         cores = {1, 0};
 
     TLinearBitmap photo;
-    if (!samples::Available(Picture) || !samples::Load(Picture, photo)) {
-        std::printf("sample %s not found in %s: nothing measured\n", Picture,
-                    samples::Directory().c_str());
-        return 0;
+    if (!samples::Load(Picture, photo)) {
+        std::fprintf(stderr, "sample %s missing or unreadable in %s\n", Picture,
+                     samples::Directory().c_str());
+        return 1;
     }
     std::printf("%s: %d x %d, %d processors\n", Picture, photo.Width(), photo.Height(),
                 ProcessorCount());

@@ -1,50 +1,44 @@
 // Throughput of row passes over planes in each storage, and of moving a plane between memory
-// and a temporary file. Usage: bench_mapped [width height]   (8-bit plane, default 16000²)
+// and a temporary file, each with its peak memory (the resident set, reset before each pass).
+// Usage: bench_mapped [width height]   (8-bit plane, default 16000²)
 #include "bitmap/FileMappedBitmap.h"
 
-#include <chrono>
+#include "bench/BenchSupport.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/resource.h>
 
 using namespace stipplor;
+using namespace bench;
 
 namespace {
 
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-long PeakResidentMiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024;
-}
-
 void Report(const char* what, double bytes, double seconds) {
-    std::printf("%-34s %9.1f MB/s  (%.3f s)  peak RSS %ld MiB\n", what, bytes / seconds / 1e6,
-                seconds, PeakResidentMiB());
+    std::printf("%-34s %9.1f MB/s  (%.3f s)  peak %.0f MiB\n", what,
+                PerSecond(bytes, seconds) / 1e6, seconds, PeakMemoryMiB());
 }
 
 uint64_t RowPasses(TFileMappedBitmap& plane, const char* name) {
     const double bytes = static_cast<double>(plane.FullSize());
-    auto start = std::chrono::steady_clock::now();
+    ResetPeakMemory();
+    TStopwatch stopwatch;
     for (int32_t y = 0; y < plane.Height(); ++y)
         std::memset(plane.RowPointer(y), y & 0xFF, static_cast<size_t>(plane.BytesPerLine()));
     char label[64];
     std::snprintf(label, sizeof label, "%s write rows", name);
-    Report(label, bytes, Seconds(start));
+    Report(label, bytes, stopwatch.Seconds());
 
     uint64_t sum = 0;
-    start = std::chrono::steady_clock::now();
+    ResetPeakMemory();
+    stopwatch.Restart();
     for (int32_t y = 0; y < plane.Height(); ++y) {
         const uint8_t* row = plane.RowPointer(y);
         for (int32_t x = 0; x < plane.BytesPerLine(); x += 64)
             sum += row[x];
     }
     std::snprintf(label, sizeof label, "%s read rows", name);
-    Report(label, bytes, Seconds(start));
+    Report(label, bytes, stopwatch.Seconds());
     return sum;
 }
 
@@ -76,12 +70,14 @@ int main(int argc, char** argv) {
         auto plane = TLinearBitmap::Create<TFileMappedBitmap>(width, height, PixelFormat8);
         plane->Fill(1);
         const double bytes = static_cast<double>(plane->FullSize());
-        auto start = std::chrono::steady_clock::now();
+        ResetPeakMemory();
+        TStopwatch stopwatch;
         plane->SetStorage(true, bsTempFile, false);
-        Report("memory -> temp file (windowed)", bytes, Seconds(start));
-        start = std::chrono::steady_clock::now();
+        Report("memory -> temp file (windowed)", bytes, stopwatch.Seconds());
+        ResetPeakMemory();
+        stopwatch.Restart();
         plane->MoveToMemory();
-        Report("temp file -> memory", bytes, Seconds(start));
+        Report("temp file -> memory", bytes, stopwatch.Seconds());
         checksum += plane->Pixels()[0];
     }
     std::printf("checksum %llu\n", static_cast<unsigned long long>(checksum));

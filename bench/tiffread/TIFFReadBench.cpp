@@ -1,27 +1,25 @@
 // Loads a 4096 x 4096 LZW CMYK conversion table (predictor 2) with our reader and with the
-// independent library, printing decoded MB/s and peak memory for both.
+// independent library, printing decoded MB/s and peak memory (the resident set, reset before
+// each reader) for both.
 // Usage: bench_tiffread [repetitions=5] [file]  (without a file, one is generated first).
 #include "tiff/TIFFBMP.h"
 
+#include "bench/BenchSupport.h"
+
 #include <tiffio.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <sys/resource.h>
 #include <vector>
+
+using namespace bench;
 
 namespace {
 
 constexpr uint32_t Side = 4096;
 constexpr double TableMB = double(Side) * Side * 4 / 1e6;
-
-long PeakMB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024;
-}
 
 // A table shaped like a real one: pixel index = 24-bit RGB, value = a plain separation.
 bool WriteTable(const std::string& path) {
@@ -56,17 +54,6 @@ bool WriteTable(const std::string& path) {
     return true;
 }
 
-template <class F> double BestSeconds(int repetitions, F&& run) {
-    double best = 1e30;
-    for (int i = 0; i < repetitions; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        run();
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        best = std::min(best, took.count());
-    }
-    return best;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -83,14 +70,16 @@ int main(int argc, char** argv) {
     }
     std::printf("table %s, best of %d\n", path.c_str(), repetitions);
 
+    ResetPeakMemory();
     const double ours = BestSeconds(repetitions, [&] {
         stipplor::TTIFFBitMap bitmap;
         bitmap.SetConvertCMYK(false);
         bitmap.LoadFromFile(path);
     });
-    std::printf("stipplor reader : %8.1f MB/s  (%.3f s)  peak %ld MB\n", TableMB / ours, ours,
-                PeakMB());
+    std::printf("stipplor reader : %8.1f MB/s  (%.3f s)  peak %.0f MiB\n", PerSecond(TableMB, ours),
+                ours, PeakMemoryMiB());
 
+    ResetPeakMemory();
     const double theirs = BestSeconds(repetitions, [&] {
         TIFF* in = TIFFOpen(path.c_str(), "r");
         std::vector<uint8_t> pixels(size_t(TIFFStripSize(in)) * TIFFNumberOfStrips(in));
@@ -98,8 +87,8 @@ int main(int argc, char** argv) {
             TIFFReadEncodedStrip(in, s, pixels.data() + size_t(s) * TIFFStripSize(in), -1);
         TIFFClose(in);
     });
-    std::printf("libtiff         : %8.1f MB/s  (%.3f s)  peak %ld MB\n", TableMB / theirs, theirs,
-                PeakMB());
+    std::printf("libtiff         : %8.1f MB/s  (%.3f s)  peak %.0f MiB\n",
+                PerSecond(TableMB, theirs), theirs, PeakMemoryMiB());
     std::printf("ratio stipplor/libtiff: %.2f\n", theirs / ours);
     return 0;
 }

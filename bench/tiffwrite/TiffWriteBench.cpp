@@ -1,37 +1,29 @@
 // Writes a 16384 x 12288 screened-like plane as a bilevel TIFF, from memory and from a
-// windowed file-mapped bitmap, next to a plain write() of the same number of bytes.
+// windowed file-mapped bitmap, next to a plain write() of the same number of bytes. Peak memory
+// is the resident set, reset before each measurement.
 //   bench_tiffwrite [width height]
 // Output goes to $TMPDIR (else /tmp) and is deleted afterwards.
 #include "bitmap/FileMappedBitmap.h"
 #include "platform/TempDirectory.h"
 #include "tiff/TIFFLoader.h"
 
+#include "bench/BenchSupport.h"
+
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
 using namespace stipplor;
+using namespace bench;
 
 namespace {
 
 constexpr int Repeats = 3;
-
-double Seconds(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-double PeakMiB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0; // kilobytes on Linux
-}
 
 int64_t FileSize(const std::string& path) {
     struct stat info {};
@@ -57,25 +49,20 @@ void DrawScreen(TLinearBitmap& plane) {
 void TimeSave(const char* label, TLinearBitmap& plane, const std::string& path) {
     TTIFFLoader& writer = TIFFLoaderInstance();
     writer.Options = tlBilevel;
-    double best = 1e30;
-    for (int i = 0; i < Repeats; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        writer.SaveToFile(path, "TIF", plane);
-        best = std::min(best, Seconds(start));
-    }
+    ResetPeakMemory();
+    const double best = BestSeconds(Repeats, [&] { writer.SaveToFile(path, "TIF", plane); });
     const double pixels = double(plane.Width()) * plane.Height();
     const int64_t bytes = FileSize(path);
-    std::printf("%-28s %8.1f Mpixel/s %8.1f MB/s  (%.3f s, %lld bytes)  peak RSS %.0f MiB\n", label,
-                pixels / best / 1e6, double(bytes) / best / 1e6, best,
-                static_cast<long long>(bytes), PeakMiB());
+    std::printf("%-28s %8.1f Mpixel/s %8.1f MB/s  (%.3f s, %lld bytes)  peak %.0f MiB\n", label,
+                PerSecond(pixels, best) / 1e6, PerSecond(double(bytes), best) / 1e6, best,
+                static_cast<long long>(bytes), PeakMemoryMiB());
     ::unlink(path.c_str());
 }
 
 void TimePlainWrite(int64_t bytes, const std::string& path) {
     std::vector<uint8_t> buffer(1 << 20, 0x55);
-    double best = 1e30;
-    for (int i = 0; i < Repeats; ++i) {
-        const auto start = std::chrono::steady_clock::now();
+    ResetPeakMemory();
+    const double best = BestSeconds(Repeats, [&] {
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (fd < 0) {
             std::perror("open");
@@ -90,10 +77,10 @@ void TimePlainWrite(int64_t bytes, const std::string& path) {
             left -= static_cast<int64_t>(n);
         }
         ::close(fd);
-        best = std::min(best, Seconds(start));
-    }
-    std::printf("%-28s %8s %8.1f MB/s  (%.3f s, %lld bytes)\n", "plain write() of same size", "",
-                double(bytes) / best / 1e6, best, static_cast<long long>(bytes));
+    });
+    std::printf("%-28s %8s %8.1f MB/s  (%.3f s, %lld bytes)  peak %.0f MiB\n",
+                "plain write() of same size", "", PerSecond(double(bytes), best) / 1e6, best,
+                static_cast<long long>(bytes), PeakMemoryMiB());
     ::unlink(path.c_str());
 }
 
@@ -116,7 +103,6 @@ int main(int argc, char** argv) {
         const int64_t fileBytes = 512 + 8 * int64_t{height} + (int64_t{width} + 7) / 8 * height;
         TimePlainWrite(fileBytes, path);
 
-        // The windowed plane first, so that its peak memory is not hidden by the other.
         {
             TFileMappedBitmap mapped;
             mapped.AllocateIn(width, height, PixelFormat8, bsTempFile, false);

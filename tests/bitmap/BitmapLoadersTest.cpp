@@ -1,9 +1,9 @@
 #include "bitmap/BitmapLoaders.h"
 #include "bitmap/MemStream.h"
-#include "platform/FileFaults.h"
-#include "platform/TemporaryFolder.h"
+#include "support/FileFaults.h"
 
 #include "TestSupport.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "bitmap/FileMappedBitmap.h"
 
 #include "TestSupport.h"
+#include "support/TemporaryFolder.h"
 
 #include "platform/SystemError.h"
-#include "platform/TemporaryFolder.h"
 
 #include <csignal>
 #include <cstring>

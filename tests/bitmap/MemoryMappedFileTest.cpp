@@ -2,7 +2,8 @@
 
 #include "platform/SystemError.h"
 #include "platform/TempFile.h"
-#include "platform/TemporaryFolder.h"
+
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

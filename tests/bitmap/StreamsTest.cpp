@@ -1,10 +1,10 @@
 #include "bitmap/Streams.h"
 #include "bitmap/MemStream.h"
-#include "platform/FileFaults.h"
 #include "platform/SystemError.h"
-#include "platform/TemporaryFolder.h"
+#include "support/FileFaults.h"
 
 #include "TestSupport.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -130,22 +130,6 @@ TEST(ValueEdits, FloatFieldReadsTextAndClamps) {
     EXPECT_EQ(field.Value(), 1.5L);
 }
 
-TEST(ValueEdits, FormatFloat) {
-    constexpr Extended kInf = std::numeric_limits<Extended>::infinity();
-    const std::pair<Extended, const char*> twoPlaces[] = {
-        {2.5L, "2.5"},  {100, "100"},      {22.1L, "22.1"}, {1.0L / 3, "0.33"},
-        {-0.001L, "0"}, {-2.25L, "-2.25"}, {kInf, "INF"},   {std::nan(""), "NAN"}};
-    for (const auto& [value, text] : twoPlaces)
-        EXPECT_EQ(FormatFloat("0.##", value), text);
-    EXPECT_EQ(FormatFloat("0.00", 1), "1.00");
-    EXPECT_EQ(FormatFloat("000", 7), "007");
-    EXPECT_EQ(FormatFloat("#.##", 0.5L), ".5");
-    EXPECT_EQ(FormatFloat("#,##0.0", 1234567.26L), "1,234,567.3");
-    EXPECT_EQ(FormatFloat("0.##;(0.##)", -2), "(2)");
-    EXPECT_EQ(FormatFloat("0.#;-0.#;zero", 0), "zero");
-    EXPECT_EQ(FormatFloat("0 'mm'", 12), "12 mm");
-}
-
 // Steps the field up ('+') and down ('-') in turn and gives the value reached.
 template <class Field> auto Step(Field& field, std::string_view moves) {
     for (char move : moves)

@@ -2,8 +2,8 @@
 
 #include "TestSupport.h"
 #include "bitmap/FileMappedBitmap.h"
-#include "engine/EngineReference.h"
 #include "engine/MultiCoreProcessing.h"
+#include "support/EngineReference.h"
 
 #include <gtest/gtest.h>
 

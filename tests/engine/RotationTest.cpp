@@ -1,8 +1,9 @@
 #include "engine/Rotation.h"
 
 #include "bitmap/FileMappedBitmap.h"
-#include "engine/EngineReference.h"
 #include "engine/MultiCoreProcessing.h"
+
+#include "support/EngineReference.h"
 
 #include <gtest/gtest.h>
 

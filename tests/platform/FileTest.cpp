@@ -1,8 +1,8 @@
 #include "platform/File.h"
 
-#include "platform/FileFaults.h"
 #include "platform/SystemError.h"
-#include "platform/TemporaryFolder.h"
+#include "support/FileFaults.h"
+#include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,8 @@
 #include "platform/TempFile.h"
 
 #include "platform/SystemError.h"
-#include "platform/TemporaryFolder.h"
+
+#include "support/TemporaryFolder.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 #include "tiff/TIFFBMP.h"
 
 #include "core/Exception.h"
-#include "platform/FileFaults.h"
 #include "platform/SystemError.h"
+#include "support/FileFaults.h"
 #include "tiff/IFD_Module.h"
 
 #include "TestSupport.h"

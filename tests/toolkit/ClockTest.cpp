@@ -7,7 +7,6 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
-#include <tuple>
 #include <vector>
 
 using namespace toolkit;
@@ -18,11 +17,14 @@ TEST(ClockTest, TimersFireInDueOrderAtTheirDueTimes) {
     Clock clock;
     std::string log;
     TTimer fast(clock), slow(clock), twin(clock);
-    const std::tuple<TTimer*, const char*, int> timers[] = {
-        {&fast, "fast", 30}, {&slow, "slow", 50}, {&twin, "twin", 30}}; // twin: due with fast
-    for (auto [timer, name, interval] : timers) {
-        timer->SetInterval(interval);
-        timer->SetOnTimer([&log, &clock, name](TTimer&) {
+    const struct {
+        TTimer* timer;
+        const char* name;
+        int interval;
+    } timers[] = {{&fast, "fast", 30}, {&slow, "slow", 50}, {&twin, "twin", 30}}; // twin: with fast
+    for (const auto& t : timers) {
+        t.timer->SetInterval(t.interval);
+        t.timer->SetOnTimer([&log, &clock, name = t.name](TTimer&) {
             log += std::string(name) + "@" + std::to_string(clock.Now()) + " ";
         });
     }

@@ -1,6 +1,7 @@
 #pragma once
-// Sample photographs for tests and benchmarks, read with libpng: palette pictures as 8-bit
-// with their palette, everything else as 24-bit blue-green-red.
+// Test and benchmark support: the sample photographs kept in tests/data/samples, read with
+// libpng: palette pictures as 8-bit with their palette, everything else as 24-bit
+// blue-green-red.
 #include "bitmap/LinarBitmap.h"
 
 #include <png.h>
@@ -16,12 +17,7 @@ inline std::filesystem::path Directory() {
     return STIPPLOR_SAMPLES_DIR;
 }
 
-inline bool Available(const std::string& name) {
-    std::error_code ec;
-    return std::filesystem::is_regular_file(Directory() / name, ec);
-}
-
-// Returns false when the file cannot be read as a PNG.
+// Returns false when the file is missing or cannot be read as a PNG.
 inline bool Load(const std::string& name, stipplor::TLinearBitmap& picture) {
     using namespace stipplor;
     png_image image;

@@ -1,17 +1,16 @@
+// The evaluator proper: reads the text from left to right with an operator-precedence stack,
+// inside a controlled floating-point environment and under limits of nesting and work.
 #include "controls/ExpressionEval.h"
+#include "controls/ExpressionInternals.h"
 
 #include <algorithm>
 #include <array>
 #include <cfenv>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <limits>
-#include <mutex>
 #include <new>
-#include <numbers>
 #include <optional>
-#include <random>
 
 #if defined(__GLIBC__) && (defined(__x86_64__) || defined(__i386__))
 #include <fpu_control.h>
@@ -20,10 +19,9 @@
 
 namespace stipplor {
 
-namespace {
+using namespace expression_internal;
 
-constexpr Extended kNaN = std::numeric_limits<Extended>::quiet_NaN();
-constexpr Extended kInfinity = std::numeric_limits<Extended>::infinity();
+namespace {
 
 // ---------------------------------------------------------------------------------------------
 // Limits. Text comes straight from a person (or a fuzzer), so nesting and total work are
@@ -89,11 +87,6 @@ private:
     std::fenv_t saved_;
 };
 
-int32_t PositionAt(std::size_t index) {
-    constexpr auto kMax = static_cast<std::size_t>(std::numeric_limits<int32_t>::max());
-    return static_cast<int32_t>(std::min(index + 1, kMax));
-}
-
 std::string MessageOf(const std::exception& error) {
     if (const auto* own = dynamic_cast<const Exception*>(&error))
         return own->Message();
@@ -102,22 +95,6 @@ std::string MessageOf(const std::exception& error) {
 
 // ---------------------------------------------------------------------------------------------
 // Characters and operators.
-
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-bool IsLetter(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-}
-bool IsNameStart(char c) {
-    return IsLetter(c) || c == '_';
-}
-bool IsNameChar(char c) {
-    return IsNameStart(c) || IsDigit(c) || c == '.';
-}
 
 int HexDigit(char c) {
     if (IsDigit(c))
@@ -209,18 +186,6 @@ std::string CharacterAt(std::string_view text, std::size_t index) {
     return std::string(text.substr(index, length));
 }
 
-std::string ReadNameAt(std::string_view text, std::size_t& pos) {
-    const std::size_t start = pos;
-    while (pos < text.size() && IsNameChar(text[pos]))
-        ++pos;
-    return std::string(text.substr(start, pos - start));
-}
-
-void SkipBlanksAt(std::string_view text, std::size_t& pos) {
-    while (pos < text.size() && IsBlank(text[pos]))
-        ++pos;
-}
-
 // Reads the common short decimals without the general converter, which is slow: up to 19
 // significant digits and a power of ten up to 27 are exact in extended precision, so one
 // multiplication or division rounds the result correctly. Anything else gets nullopt.
@@ -284,71 +249,6 @@ std::optional<Extended> QuickDecimal(std::string_view text) {
     }
     return negative ? -value : value;
 }
-
-// Finds the end of one argument of a symbolic function: the next ',' outside parentheses
-// (when commas end it) or the ')' that closes more than was opened; text.size() if none.
-std::size_t FindArgumentEnd(std::string_view text, std::size_t start, bool commaEnds) {
-    int depth = 0;
-    for (std::size_t i = start; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '(') {
-            ++depth;
-        } else if (c == ')') {
-            if (depth == 0)
-                return i;
-            --depth;
-        } else if (c == ',' && commaEnds && depth == 0) {
-            return i;
-        }
-    }
-    return text.size();
-}
-
-// Evaluates text[start, end) as an expression of its own and reports its errors at their
-// place in the enclosing text.
-Extended EvaluateArgument(std::string_view text, std::size_t start, std::size_t end,
-                          TSymbolTable& table) {
-    try {
-        return Evaluate(text.substr(start, end - start), &table, true);
-    } catch (const EExpressionError& error) {
-        const std::size_t inner = static_cast<std::size_t>(std::max(error.Position(), 1));
-        throw EExpressionError(error.Message(), PositionAt(start + inner - 1));
-    }
-}
-
-// Binds a name to a value for the length of a scope, keeping what was there for the end.
-class TemporaryBinding {
-public:
-    TemporaryBinding(TSymbolTable& table, std::string name, Extended value)
-        : table_(table), name_(std::move(name)),
-          saved_(table_.Exchange(name_, std::make_shared<TSymbolValue>(value))) {}
-    ~TemporaryBinding() { table_.Exchange(name_, std::move(saved_)); }
-    TemporaryBinding(const TemporaryBinding&) = delete;
-    TemporaryBinding& operator=(const TemporaryBinding&) = delete;
-
-    // A fresh symbol each time: the evaluated text may have redefined the name meanwhile.
-    void Set(Extended value) { table_.Exchange(name_, std::make_shared<TSymbolValue>(value)); }
-
-private:
-    TSymbolTable& table_;
-    std::string name_;
-    std::shared_ptr<TSymbol> saved_;
-};
-
-class BusyScope {
-public:
-    explicit BusyScope(bool& busy) : busy_(busy) {
-        if (busy_)
-            throw EExpressionError("Recursive reference", 0);
-        busy_ = true;
-    }
-    ~BusyScope() { busy_ = false; }
-    BusyScope(const BusyScope&) = delete;
-    BusyScope& operator=(const BusyScope&) = delete;
-
-private:
-    bool& busy_;
-};
 
 // ---------------------------------------------------------------------------------------------
 // The parser: one instance per Evaluate, reading the text from left to right.
@@ -627,105 +527,46 @@ std::string Parser::ReadBody() {
     return body;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Built-in functions.
-
-// 64 random bits scaled by 2^-64 are exact in extended precision and stay below 1.
-Extended UniformRandom() {
-    static std::mt19937_64 engine{std::random_device{}()};
-    return std::ldexp(static_cast<Extended>(engine()), -64);
-}
-
-Extended Factorial(Extended x) {
-    const Extended n = std::nearbyint(x);
-    if (!(x >= 0) || !(std::fabs(x - n) <= 0.000001L))
-        throw Exception("Undefined");
-    Extended product = 1;
-    // Once the product is infinite it stays so; stopping there keeps fac(1e30) instant.
-    for (Extended i = 2; i <= n && !std::isinf(product); i += 1)
-        product *= i;
-    return product;
-}
-
-Extended Binary(Extended x) {
-    if (std::isnan(x) || std::isinf(x))
-        throw Exception("Invalid binary number");
-    if (std::fabs(x) >= 1e17L)
-        throw Exception("Max 16 bits in binary number");
-    std::array<char, 32> digits{};
-    const int length = std::snprintf(digits.data(), digits.size(), "%.0Lf", x);
-    if (length > 16)
-        throw Exception("Max 16 bits in binary number");
-    Extended value = 0;
-    for (int i = 0; i < length; ++i) {
-        if (digits[i] != '0' && digits[i] != '1')
-            throw Exception("Invalid binary number");
-        value = value * 2 + (digits[i] - '0');
-    }
-    return value;
-}
-
-// Polar method; s = 0 is skipped as well, since ln(0)/0 has no value.
-Extended GaussianRandom(Extended deviation) {
-    Extended u = 0;
-    Extended s = 0;
-    do {
-        u = 2 * UniformRandom() - 1;
-        const Extended v = 2 * UniformRandom() - 1;
-        s = u * u + v * v;
-    } while (s >= 1 || s == 0);
-    return deviation * u * std::sqrt(-2 * std::log(s) / s);
-}
-
-struct BuiltinFunction {
-    const char* name;
-    TExtendedFunction callback;
-    const char* description;
-};
-
-const BuiltinFunction kBuiltinFunctions[] = {
-    {"sin", [](Extended x) { return std::sin(x); }, ""},
-    {"cos", [](Extended x) { return std::cos(x); }, ""},
-    {"arctan", [](Extended x) { return std::atan(x); }, ""},
-    {"arccos", [](Extended x) { return std::acos(x); }, ""},
-    {"arcsin", [](Extended x) { return std::asin(x); }, ""},
-    {"tan", [](Extended x) { return std::tan(x); }, ""},
-    {"cot", [](Extended x) { return 1 / std::tan(x); }, ""},
-    {"sinh", [](Extended x) { return std::sinh(x); }, ""},
-    {"cosh", [](Extended x) { return std::cosh(x); }, ""},
-    {"tanh", [](Extended x) { return std::tanh(x); }, ""},
-    {"arccosh", [](Extended x) { return std::acosh(x); }, ""},
-    {"arcsinh", [](Extended x) { return std::asinh(x); }, ""},
-    {"arctanh", [](Extended x) { return std::atanh(x); }, ""},
-    {"log10", [](Extended x) { return std::log10(x); }, "Base 10 logarithm"},
-    {"log2", [](Extended x) { return std::log2(x); }, "Base 2 logarithm"},
-    {"ln", [](Extended x) { return std::log(x); }, "Base e logarithm"},
-    {"sqrt", [](Extended x) { return std::sqrt(x); }, "Square root"},
-    {"exp", [](Extended x) { return std::exp(x); }, "e^x"},
-    {"fac", Factorial, "x!"},
-    {"abs", [](Extended x) { return std::fabs(x); }, "|x|"},
-    {"ceil", [](Extended x) { return std::ceil(x); }, "Rounds up toward positive infinity"},
-    {"floor", [](Extended x) { return std::floor(x); }, "Rounds toward negative infinity"},
-    {"round", [](Extended x) { return std::nearbyint(x); }, "Round to nearest integer"},
-    {"frac", [](Extended x) { return x - std::trunc(x); }, "Fractional part of real number"},
-    {"rand", [](Extended x) { return x * UniformRandom(); }, "Random number in [0;x["},
-    {"randn", GaussianRandom, "Gaussian random number, StdDev=x"},
-    {"bin", Binary, "Convert binary number"},
-};
-
-struct Registration {
-    std::string name;
-    TSymbolicFunctionFactory factory;
-};
-
-std::vector<Registration>& SymbolicRegistrations() {
-    static std::vector<Registration> registrations;
-    return registrations;
-}
-
 } // namespace
 
-// ---------------------------------------------------------------------------------------------
+namespace expression_internal {
+
+bool WorkExhausted() {
+    return limits.exhausted;
+}
+
+// Finds the end of one argument of a symbolic function: the next ',' outside parentheses
+// (when commas end it) or the ')' that closes more than was opened; text.size() if none.
+std::size_t FindArgumentEnd(std::string_view text, std::size_t start, bool commaEnds) {
+    int depth = 0;
+    for (std::size_t i = start; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '(') {
+            ++depth;
+        } else if (c == ')') {
+            if (depth == 0)
+                return i;
+            --depth;
+        } else if (c == ',' && commaEnds && depth == 0) {
+            return i;
+        }
+    }
+    return text.size();
+}
+
+// Evaluates text[start, end) as an expression of its own and reports its errors at their
+// place in the enclosing text.
+Extended EvaluateArgument(std::string_view text, std::size_t start, std::size_t end,
+                          TSymbolTable& table) {
+    try {
+        return Evaluate(text.substr(start, end - start), &table, true);
+    } catch (const EExpressionError& error) {
+        const std::size_t inner = static_cast<std::size_t>(std::max(error.Position(), 1));
+        throw EExpressionError(error.Message(), PositionAt(start + inner - 1));
+    }
+}
+
+} // namespace expression_internal
 
 std::string CommaToPoint(std::string_view text) {
     std::string result(text);
@@ -764,249 +605,6 @@ Extended Evaluate(std::string_view text, TSymbolTable* table, bool strict) {
     if (outermost && limits.exhausted)
         throw EExpressionError(kTooComplex, 0);
     return result;
-}
-
-// ---------------------------------------------------------------------------------------------
-
-Extended TSymbolExpression::Evaluate(TSymbolTable& table) {
-    BusyScope busy(Busy);
-    return stipplor::Evaluate(Body, &table, true);
-}
-
-Extended TExpressionFunction::Evaluate(TSymbolTable& table, Extended x) {
-    if (Busy)
-        throw EExpressionError("Recursive reference", 0);
-    TemporaryBinding parameter(table, ParameterName, x);
-    BusyScope busy(Busy);
-    return stipplor::Evaluate(Body, &table, true);
-}
-
-Extended TIfFunction::Evaluate(std::string_view text, std::size_t& pos, TSymbolTable& table) {
-    std::array<std::size_t, 3> starts{};
-    std::array<std::size_t, 3> ends{};
-    std::size_t cursor = pos;
-    for (std::size_t i = 0; i < 3; ++i) {
-        if (cursor >= text.size())
-            throw EExpressionError(") expected", PositionAt(text.size()));
-        starts[i] = cursor;
-        ends[i] = FindArgumentEnd(text, cursor, i < 2);
-        if (i < 2) {
-            if (ends[i] >= text.size())
-                throw EExpressionError(") expected", PositionAt(text.size()));
-            if (text[ends[i]] == ')')
-                throw EExpressionError(", expected", PositionAt(ends[i]));
-        }
-        cursor = ends[i] + 1;
-    }
-    pos = ends[2];
-    const Extended condition = EvaluateArgument(text, starts[0], ends[0], table);
-    const std::size_t chosen = condition != 0 ? 1 : 2;
-    return EvaluateArgument(text, starts[chosen], ends[chosen], table);
-}
-
-std::string TOptimizationFunction::Syntax() const {
-    return Mode == Solve ? "equation,x" : "expression,x";
-}
-
-std::string TOptimizationFunction::Description() const {
-    switch (Mode) {
-    case ArgMin:
-        return "Find x that minimizes expression";
-    case Min:
-        return "Minimum value for expression in x";
-    case Root:
-        return "Root of expression in x";
-    case Solve:
-        return "Solve equation in x";
-    }
-    return {};
-}
-
-Extended TOptimizationFunction::Evaluate(std::string_view text, std::size_t& pos,
-                                         TSymbolTable& table) {
-    const std::size_t exprStart = pos;
-    const std::size_t exprEnd = FindArgumentEnd(text, exprStart, true);
-    if (exprEnd >= text.size() || text[exprEnd] != ',')
-        throw EExpressionError(", expected", PositionAt(exprEnd));
-    pos = exprEnd + 1;
-    SkipBlanksAt(text, pos);
-    if (pos >= text.size() || !IsNameStart(text[pos]))
-        throw EExpressionError("Name expected", PositionAt(pos));
-    const std::string variable = ReadNameAt(text, pos);
-
-    const auto* guess = table.FindSymbol("num.Guess");
-    if (guess == nullptr || guess->Kind() != TSymbolKind::Value)
-        throw EExpressionError("Guess undefined", PositionAt(pos));
-    Extended x = static_cast<const TSymbolValue*>(guess)->Value;
-
-    const std::string_view argument = text.substr(exprStart, exprEnd - exprStart);
-    std::string expression(argument);
-    std::size_t equals = std::string_view::npos;
-    if (Mode == Solve) {
-        equals = argument.find('=');
-        if (equals == std::string_view::npos)
-            throw EExpressionError("= not found", PositionAt(exprStart));
-        if (const auto second = argument.find('=', equals + 1); second != std::string_view::npos)
-            throw EExpressionError("Extra = found", PositionAt(exprStart + second));
-        expression.clear();
-        expression.append("(")
-            .append(argument.substr(0, equals))
-            .append(")-(")
-            .append(argument.substr(equals + 1))
-            .append(")");
-    }
-    // Maps a position in the evaluated expression back into text; the rewritten equation has
-    // one character more before its left part and three around the '='.
-    const auto positionInText = [&](int32_t inner) {
-        std::size_t offset = static_cast<std::size_t>(std::max(inner, 1)) - 1;
-        if (Mode == Solve)
-            offset = offset <= equals + 1 ? (offset > 0 ? offset - 1 : 0) : offset - 3;
-        return PositionAt(exprStart + std::min(offset, argument.size()));
-    };
-
-    const bool absolute = Mode == Root || Mode == Solve;
-    TemporaryBinding binding(table, variable, x);
-    const auto f = [&](Extended at) {
-        binding.Set(at);
-        const Extended value = stipplor::Evaluate(expression, &table, true);
-        return absolute ? std::fabs(value) : value;
-    };
-    Extended f0 = 0;
-    try {
-        f0 = f(x);
-    } catch (const EExpressionError& error) {
-        if (limits.exhausted)
-            throw;
-        throw EExpressionError("Unable to evaluate guess: " + error.Message(),
-                               positionInText(error.Position()));
-    }
-    const auto fOr = [&](Extended at, Extended fallback) {
-        try {
-            return f(at);
-        } catch (const EExpressionError&) {
-            if (limits.exhausted)
-                throw;
-            return fallback;
-        }
-    };
-    Extended step = 1;
-    for (int round = 0; round < 5000 && x + step != x; ++round) {
-        if (const Extended up = fOr(x + step, f0); up < f0) {
-            x += step;
-            step *= 1.1L;
-            f0 = up;
-        } else if (const Extended down = fOr(x - step, f0); down < f0) {
-            x -= step;
-            step *= -1.1L;
-            f0 = down;
-        } else {
-            step *= 0.5L;
-        }
-    }
-    Extended result = x;
-    if (Mode == Min)
-        result = f0;
-    if (absolute && f0 > 0.00001L)
-        throw EExpressionError("No solution found, try changing starting guess", PositionAt(pos));
-    if (std::fabs(result) < 1e-100L)
-        return 0;
-    if (result > 1e100L)
-        return kInfinity;
-    if (result < -1e100L)
-        return -kInfinity;
-    return result;
-}
-
-// ---------------------------------------------------------------------------------------------
-
-TSymbolTable::TSymbolTable() {
-    Define("pi", std::make_unique<TSymbolValue>(std::numbers::pi_v<Extended>));
-    Define("e", std::make_unique<TSymbolValue>(std::numbers::e_v<Extended>));
-    Define("inf", std::make_unique<TSymbolValue>(kInfinity));
-    Define("kb", std::make_unique<TSymbolValue>(1024.0L));
-    Define("Mb", std::make_unique<TSymbolValue>(1048576.0L));
-    Define("Gb", std::make_unique<TSymbolValue>(1073741824.0L));
-    for (const auto& builtin : kBuiltinFunctions)
-        Define(builtin.name,
-               std::make_unique<TStandardFunction>(builtin.callback, builtin.description));
-    Define("num.argmin", std::make_unique<TOptimizationFunction>(TOptimizationFunction::ArgMin));
-    Define("num.min", std::make_unique<TOptimizationFunction>(TOptimizationFunction::Min));
-    Define("num.root", std::make_unique<TOptimizationFunction>(TOptimizationFunction::Root));
-    Define("num.solve", std::make_unique<TOptimizationFunction>(TOptimizationFunction::Solve));
-    Define("num.Guess", std::make_unique<TParameterValue>(0.500000001L));
-    Define("if", std::make_unique<TIfFunction>());
-    for (const auto& registration : SymbolicRegistrations())
-        if (auto symbol = registration.factory())
-            Define(registration.name, std::move(symbol));
-}
-
-TSymbolTable::~TSymbolTable() = default;
-
-std::vector<TSymbolTable::Entry>::iterator TSymbolTable::Locate(std::string_view name) {
-    return std::lower_bound(
-        entries_.begin(), entries_.end(), name,
-        [](const Entry& entry, std::string_view key) { return entry.first < key; });
-}
-
-std::vector<TSymbolTable::Entry>::const_iterator TSymbolTable::Locate(std::string_view name) const {
-    return std::lower_bound(
-        entries_.begin(), entries_.end(), name,
-        [](const Entry& entry, std::string_view key) { return entry.first < key; });
-}
-
-void TSymbolTable::Define(std::string_view name, std::unique_ptr<TSymbol> symbol) {
-    Exchange(name, std::shared_ptr<TSymbol>(std::move(symbol)));
-}
-
-std::shared_ptr<TSymbol> TSymbolTable::Exchange(std::string_view name,
-                                                std::shared_ptr<TSymbol> symbol) {
-    const auto it = Locate(name);
-    const bool found = it != entries_.end() && it->first == name;
-    if (!found) {
-        if (symbol)
-            entries_.emplace(it, std::string(name), std::move(symbol));
-        return nullptr;
-    }
-    std::shared_ptr<TSymbol> previous = std::move(it->second);
-    if (symbol)
-        it->second = std::move(symbol);
-    else
-        entries_.erase(it);
-    return previous;
-}
-
-std::shared_ptr<TSymbol> TSymbolTable::FindShared(std::string_view name) const {
-    const auto it = Locate(name);
-    if (it == entries_.end() || it->first != name)
-        return nullptr;
-    return it->second;
-}
-
-TSymbol* TSymbolTable::FindSymbol(std::string_view name, bool mustExist) const {
-    const auto it = Locate(name);
-    if (it != entries_.end() && it->first == name)
-        return it->second.get();
-    if (mustExist)
-        throw EExpressionError("Undefined symbol: " + std::string(name), 0);
-    return nullptr;
-}
-
-void TSymbolTable::RemoveSymbol(std::string_view name) {
-    FindSymbol(name, true);
-    Exchange(name, nullptr);
-}
-
-TSymbolTable& GlobalSymbolTable() {
-    static TSymbolTable table = [] {
-        TSymbolTable created;
-        created.ErrorOnUndefined = true;
-        return created;
-    }();
-    return table;
-}
-
-void RegisterSymbolicFunction(std::string name, TSymbolicFunctionFactory factory) {
-    SymbolicRegistrations().push_back({std::move(name), std::move(factory)});
 }
 
 } // namespace stipplor
