@@ -190,34 +190,6 @@ TEST(RegistryKey, OpensCreatesReadsWritesAndRefuses) {
     EXPECT_EQ(::stat((config.Path() + "/.config/Software/Maker/Program").c_str(), &info), 0);
 }
 
-TEST(RegistryKey, UpdateAppliesItsChangesInOneStep) {
-    testsupport::ConfigFolder config;
-    TRegistryKey writer, other;
-    ASSERT_EQ(writer.Open(Key, TRegistryAccess::ReadWrite), 0);
-    ASSERT_EQ(other.Open(Key, TRegistryAccess::Read), 0);
-    ASSERT_EQ(writer.SetValue("Old", Type::DWord, DWord(1).Bytes), 0);
-
-    TRegistryData data;
-    writer.BeginUpdate();
-    writer.BeginUpdate();
-    EXPECT_EQ(writer.SetValue("New", Type::DWord, DWord(2).Bytes), 0);
-    EXPECT_EQ(writer.DeleteValue("Old"), 0);
-    EXPECT_EQ(writer.DeleteValue("Missing"), ENOENT);
-    EXPECT_EQ(writer.ReadValue("New", data), 0) << "the writer sees its kept changes";
-    EXPECT_EQ(writer.ReadValue("Old", data), ENOENT);
-    EXPECT_EQ(writer.EndUpdate(), 0);
-    EXPECT_EQ(other.ReadValue("New", data), ENOENT) << "nothing written before the outer end";
-    EXPECT_EQ(other.ReadValue("Old", data), 0);
-    EXPECT_EQ(writer.EndUpdate(), 0);
-    EXPECT_EQ(other.ReadValue("New", data), 0);
-    EXPECT_EQ(other.ReadValue("Old", data), ENOENT);
-
-    writer.BeginUpdate();
-    EXPECT_EQ(writer.SetValue("Dropped", Type::DWord, DWord(3).Bytes), 0);
-    writer.Close();
-    EXPECT_EQ(other.ReadValue("Dropped", data), ENOENT) << "closing drops what was kept";
-}
-
 TEST(RegistryKey, DamagedFilesReadAsMissingAndAreReplacedCleanly) {
     testsupport::ConfigFolder config;
     TRegistryKey key;
