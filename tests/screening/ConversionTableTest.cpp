@@ -5,6 +5,7 @@
 #include "platform/SystemError.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -20,7 +21,8 @@ using testsupport::TTableFileLayout;
 using testsupport::WriteTableFile;
 
 std::string TempPath(const std::string& name) {
-    return ::testing::TempDir() + "stipplor_table_" + name;
+    // The process in the name: CTest runs each case as a process of its own, side by side.
+    return ::testing::TempDir() + "stipplor_table_" + std::to_string(::getpid()) + "_" + name;
 }
 
 // The entry at column x, row y holds the samples x mod 256, y mod 256, the tile number

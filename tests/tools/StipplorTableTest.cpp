@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <lcms2.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -24,7 +25,8 @@ namespace {
 const std::string Press = DEFAULT_CMYK_PROFILE;
 
 std::string TempPath(const std::string& name) {
-    return ::testing::TempDir() + "stipplor_tool_" + name;
+    // The process in the name: CTest runs each case as a process of its own, side by side.
+    return ::testing::TempDir() + "stipplor_tool_" + std::to_string(::getpid()) + "_" + name;
 }
 
 // Removes the file when the test ends, however it ends.
