@@ -15,7 +15,7 @@ using TOptions = std::unique_ptr<TIFFOpenOptions, TOptionsDeleter>;
 
 } // namespace
 
-int TTIFFFile::CollectError(TIFF*, void* errors, const char* module, const char* format,
+int TTIFFFile::CollectError(TIFF*, void* errors, const char* /*module*/, const char* format,
                             va_list arguments) {
     char text[512];
     std::vsnprintf(text, sizeof text, format, arguments);
@@ -23,7 +23,6 @@ int TTIFFFile::CollectError(TIFF*, void* errors, const char* module, const char*
     if (!collected.empty())
         collected += "; ";
     collected += text;
-    (void)module;
     return 1; // handled: libtiff prints nothing
 }
 

@@ -32,7 +32,7 @@ private:
         std::vector<uint8_t>& Bytes;
         uint64_t Position = 0;
     };
-    static int CollectError(TIFF*, void* errors, const char* module, const char* format,
+    static int CollectError(TIFF*, void* errors, const char*, const char* format,
                             va_list arguments);
     static int IgnoreWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
     static TMemoryFile& File(thandle_t handle);

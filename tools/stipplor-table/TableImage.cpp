@@ -84,6 +84,7 @@ std::vector<TBytes> MakeStrips(const TImageFormat& format, const TRowFiller& fil
     return strips;
 }
 
+// A failure is among libtiff's errors, which Close reports.
 void WriteStrips(TTIFFFile& out, const TImageFormat& format, std::vector<TBytes>& strips) {
     SetImageFields(out.Handle(), format, Side);
     for (size_t s = 0; s < strips.size(); ++s)
