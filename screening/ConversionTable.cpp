@@ -2,6 +2,8 @@
 
 #include "engine/RowLoop.h"
 
+#include <utility>
+
 namespace stipplor {
 
 TConversionTable::TConversionTable(const std::string& FileName) {
