@@ -349,6 +349,13 @@ TEST(StipplorTableTest, ProgramRefusesWhatThePluginRefuses) {
     run = RunTool("make --to " + identity.Path + " " + missing.Path);
     EXPECT_EQ(run.Status, ExitFailed);
     EXPECT_TRUE(Contains(run, "Cannot open profile " + identity.Path)) << run.Output;
+    const TTempFile profile("cli_profile.icc");
+    std::filesystem::copy_file(Press, profile.Path,
+                               std::filesystem::copy_options::overwrite_existing);
+    run = RunTool("make --to " + profile.Path + " " + profile.Path);
+    EXPECT_EQ(run.Status, ExitFailed);
+    EXPECT_TRUE(Contains(run, "Will not overwrite the profile " + profile.Path)) << run.Output;
+    EXPECT_EQ(std::filesystem::file_size(profile.Path), std::filesystem::file_size(Press));
     run = RunTool("make --from " + Press + " --to " + Press + " " + missing.Path);
     EXPECT_EQ(run.Status, ExitFailed);
     EXPECT_TRUE(Contains(run, Press + " is not an RGB profile")) << run.Output;

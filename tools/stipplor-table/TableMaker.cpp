@@ -153,6 +153,12 @@ void FillIdentityRows(int32_t First, int32_t Count, uint8_t* Rows) {
 }
 
 void MakeTable(const TMakeOptions& Options, const std::string& Path, std::ostream& Log) {
+    // A slip of the command line must not turn a profile into a table.
+    for (const std::string& profile : {Options.FromProfile, Options.ToProfile}) {
+        std::error_code error;
+        if (!profile.empty() && std::filesystem::equivalent(Path, profile, error))
+            throw Exception("Will not overwrite the profile " + profile + " with a table");
+    }
     const TTableTransform transform(Options);
     for (const std::string& note : transform.Notes())
         Log << "note: " << note << '\n';
