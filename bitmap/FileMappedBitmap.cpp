@@ -12,7 +12,6 @@ namespace stipplor {
 
 namespace {
 
-constexpr int64_t MaxBlockBytes = 2147483646; // largest block in memory or in one whole view
 constexpr int32_t DefaultWindowSize = 67108864;
 
 [[noreturn]] void RaiseOutOfMemory() {

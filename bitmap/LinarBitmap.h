@@ -42,6 +42,16 @@ public:
     const char* ClassName() const noexcept override { return "ELinearBitmap"; }
 };
 
+// "Unsupported pixel format", raised as ELinearBitmap; the few places whose callers expect the
+// common class (GrayAt, the TIFF writer) name Exception.
+template <class E = ELinearBitmap> [[noreturn]] void RaiseUnsupportedPixelFormat() {
+    throw E("Unsupported pixel format");
+}
+
+// The largest pixel block a bitmap may own, and the longest whole view of a mapped one: block
+// sizes and offsets within them stay 32-bit numbers.
+inline constexpr int64_t MaxBlockBytes = 2147483646;
+
 class EUnsupportedFileFormat : public Exception {
 public:
     using Exception::Exception;

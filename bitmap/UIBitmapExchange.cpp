@@ -117,7 +117,7 @@ void CopyPixelsTo(TLinearBitmap& Source, TBitmap& Dest) {
         }
         return;
     }
-    throw ELinearBitmap("Unsupported pixel format");
+    RaiseUnsupportedPixelFormat();
 }
 
 void TLinearBitmap::Assign(toolkit::TPersistent& Source) {

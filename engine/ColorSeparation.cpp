@@ -18,10 +18,6 @@ constexpr int32_t MaxEncodeIndex = TLuminanceTables::EncodeEntries - 1;
 // Below this many bytes a table is applied on the calling thread: threads cost more.
 constexpr int64_t ParallelTableBytes = 2097152;
 
-[[noreturn]] void RaiseUnsupportedFormat() {
-    throw ELinearBitmap("Unsupported pixel format");
-}
-
 // The weighted products of each channel value, computed once: the per-pixel sum then adds
 // the very same doubles the formula would multiply out.
 struct TWeightedLinear {
@@ -42,7 +38,7 @@ inline uint8_t EncodeSum(const TLuminanceTables& T, double sum) {
 
 void RequireFormat(const TLinearBitmap& Bitmap, TPixelFormat Format) {
     if (!Bitmap.Allocated() || Bitmap.PixelFormat() != Format)
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
 }
 
 void AllocatePlaneLike(TLinearBitmap& Plane, const TLinearBitmap& Source) {
@@ -181,7 +177,7 @@ void MakeGreyInPlace(TLinearBitmap& Bitmap, float Gamma) {
     if (Bitmap.Allocated() && Bitmap.PixelFormat() == PixelFormat32)
         Bitmap.ConvertTo(PixelFormat24);
     if (!Bitmap.Allocated())
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
     if (Bitmap.PixelFormat() == PixelFormat24) {
         TLinearBitmap grey;
         MakeGreyPlane(Bitmap, grey, Gamma);
@@ -189,7 +185,7 @@ void MakeGreyInPlace(TLinearBitmap& Bitmap, float Gamma) {
         return;
     }
     if (Bitmap.PixelFormat() != PixelFormat8)
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
     auto tables = std::make_unique<TLuminanceTables>();
     MakeLuminanceTables(*tables, Gamma);
     const uint8_t* palette = Bitmap.Palette() ? Bitmap.Palette() : GrayPalette.data();

@@ -290,7 +290,7 @@ void MakeRasterPattern(TLinearBitmap& Source, TLinearBitmap& Dest, int32_t CellS
         throw ELinearBitmap("Unsupported dot shape");
     RequireCellSize(CellSize);
     if (!Source.Allocated() || Source.PixelFormat() != PixelFormat8)
-        throw ELinearBitmap("Unsupported pixel format");
+        RaiseUnsupportedPixelFormat();
     const int32_t N = CellSize;
     const double theta = ScreenAngle(Angle);
     const bool rotating = theta > 0;

@@ -28,14 +28,10 @@ constexpr int32_t StripWidth = 256;
 // Beyond this many turns a negative angle is folded in one step instead of turn by turn.
 constexpr double StepwiseFoldLimit = -TwoPi * 4096.0;
 
-[[noreturn]] void RaiseUnsupportedFormat() {
-    throw ELinearBitmap("Unsupported pixel format");
-}
-
 void RequireAllocated8or24(const TLinearBitmap& Bitmap) {
     if (!Bitmap.Allocated() ||
         (Bitmap.PixelFormat() != PixelFormat8 && Bitmap.PixelFormat() != PixelFormat24))
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
 }
 
 void RequireFiniteAngle(double Angle) {
@@ -336,7 +332,7 @@ void ForEachPiece(TLinearBitmap& Dest, bool tiles, Prepare&& prepare, Row&& row)
 
 void RequireDest8(const TLinearBitmap& Dest) {
     if (!Dest.Allocated() || Dest.PixelFormat() != PixelFormat8)
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
 }
 
 } // namespace
@@ -375,7 +371,7 @@ void RotateBitmap(TLinearBitmap& Source, TLinearBitmap& Dest, double Angle) {
     RequireAllocated8or24(Source);
     RequireAllocated8or24(Dest);
     if (Source.PixelFormat() != Dest.PixelFormat())
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
     RequireFiniteAngle(Angle);
     if (Source.IsWindowed())
         throw ELinearBitmap("Cannot rotate a windowed bitmap");
@@ -413,7 +409,7 @@ void RotateBitmap(TLinearBitmap& Source, TLinearBitmap& Dest, double Angle) {
 void RotatePackedBits(TLinearBitmap& Source, TLinearBitmap& Dest, TBitmapSize Content,
                       double Angle) {
     if (!Source.Allocated())
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
     RequireDest8(Dest);
     RequireFiniteAngle(Angle);
     // Never trust the content size beyond the bits the source really holds.

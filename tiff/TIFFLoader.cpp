@@ -61,7 +61,7 @@ TForm ChooseForm(TLinearBitmap& bitmap, TTIFFOptions options) {
             break;
         }
     }
-    throw Exception("Unsupported pixel format");
+    RaiseUnsupportedPixelFormat<Exception>();
 }
 
 int32_t SamplesPerPixel(TForm form) {

@@ -21,6 +21,16 @@ std::unique_ptr<TLinearBitmap> Coordinates(int32_t w, int32_t h) {
     return b;
 }
 
+// The class name of the Exception that f raises.
+template <class F> std::string ClassOf(F&& f) {
+    try {
+        f();
+    } catch (const Exception& e) {
+        return e.ClassName();
+    }
+    return "(no exception)";
+}
+
 } // namespace
 
 TEST(LinearBitmap, AllocateChecksFormatSizeAndLimits) {
@@ -106,7 +116,9 @@ TEST(LinearBitmap, ConversionsOf16BitsAndTo32Bits) {
     EXPECT_EQ(std::memcmp(b.Pixels(), expected, 8), 0);
     EXPECT_FALSE(b.IsGray());
     EXPECT_EQ(MessageOf([&] { b.GrayAt(0, 0); }), "Unsupported pixel format");
+    EXPECT_EQ(ClassOf([&] { b.GrayAt(0, 0); }), "Exception") << "GrayAt raises the common class";
     EXPECT_EQ(MessageOf([&] { b.ConvertTo(PixelFormat16); }), "Unsupported pixel format");
+    EXPECT_EQ(ClassOf([&] { b.ConvertTo(PixelFormat16); }), "ELinearBitmap");
 
     b.ConvertTo(PixelFormat24);
     EXPECT_EQ(b.BytesPerLine(), 6);
