@@ -28,11 +28,11 @@ public:
     virtual void LoadFromStream(TBaseStream& Stream, std::string_view Ext,
                                 TLinearBitmap& Bitmap) const;
     virtual void SaveToStream(TBaseStream& Stream, std::string_view Ext,
-                              TLinearBitmap& Bitmap) const;
+                              const TLinearBitmap& Bitmap) const;
     virtual void LoadFromFile(const std::string& FileName, std::string_view Ext,
                               TLinearBitmap& Bitmap) const;
     virtual void SaveToFile(const std::string& FileName, std::string_view Ext,
-                            TLinearBitmap& Bitmap) const;
+                            const TLinearBitmap& Bitmap) const;
 
     // Adds this handler to BitmapLoaders(); the handler must outlive the registry's use.
     void Register();

@@ -72,12 +72,12 @@ void RaiseCannotAssign(const char* sourceClass, const char* destClass) {
     throw Exception(std::string("Cannot assign ") + sourceClass + " to " + destClass);
 }
 
-void TAssignObject::Assign(TAssignObject& Source) {
+void TAssignObject::Assign(const TAssignObject& Source) {
     ForwardingScope scope(Source, *this);
     Source.AssignTo(*this);
 }
 
-void TAssignObject::AssignTo(TAssignObject& Dest) {
+void TAssignObject::AssignTo(TAssignObject& Dest) const {
     ForwardingScope scope(*this, Dest);
     Dest.Assign(*this);
 }
@@ -175,8 +175,8 @@ void TLinearBitmap::Release() {
     ClearFields();
 }
 
-uint8_t* TLinearBitmap::RowPointer(int32_t Y) {
-    return DirectRowPointer(Y);
+uint8_t* TLinearBitmap::RowAddress(int32_t Y) const {
+    return AddressAt(pixels_, RowOffset(Y));
 }
 
 void TLinearBitmap::Fill(uint8_t Value) {
@@ -238,7 +238,7 @@ TLinearBitmap::TPasteArea TLinearBitmap::PasteArea(const TLinearBitmap& Source, 
     return area;
 }
 
-void TLinearBitmap::PasteImage(TLinearBitmap& Source, int32_t X, int32_t Y, int32_t MaxWidth,
+void TLinearBitmap::PasteImage(const TLinearBitmap& Source, int32_t X, int32_t Y, int32_t MaxWidth,
                                int32_t MaxHeight) {
     const TPasteArea area = PasteArea(Source, X, Y, MaxWidth, MaxHeight);
     if (area.Empty())
@@ -253,7 +253,7 @@ void TLinearBitmap::PasteImage(TLinearBitmap& Source, int32_t X, int32_t Y, int3
 // ---------------------------------------------------------------------------------------------
 // Copies
 
-void TLinearBitmap::CopyRowsFrom(TLinearBitmap& Source) {
+void TLinearBitmap::CopyRowsFrom(const TLinearBitmap& Source) {
     // The content of a row: a padded destination must not read past a packed source's row.
     const size_t rowBytes = static_cast<size_t>(width_) * pixelSize_;
     for (int32_t y = 0; y < height_; ++y) {
@@ -264,8 +264,8 @@ void TLinearBitmap::CopyRowsFrom(TLinearBitmap& Source) {
         SetPalette(Source.Palette());
 }
 
-void TLinearBitmap::Assign(TAssignObject& Source) {
-    auto* source = dynamic_cast<TLinearBitmap*>(&Source);
+void TLinearBitmap::Assign(const TAssignObject& Source) {
+    const auto* source = dynamic_cast<const TLinearBitmap*>(&Source);
     if (source == nullptr) {
         TAssignObject::Assign(Source);
         return;
@@ -280,7 +280,7 @@ void TLinearBitmap::Assign(TAssignObject& Source) {
     CopyRowsFrom(*source);
 }
 
-void TLinearBitmap::AssignTo(TAssignObject& Dest) {
+void TLinearBitmap::AssignTo(TAssignObject& Dest) const {
     TAssignObject::AssignTo(Dest);
 }
 

@@ -75,7 +75,7 @@ void PaletteFromHandle(toolkit::HPALETTE Handle, int Count, uint8_t* Dest) {
     std::memset(Dest + 3 * read, 0, static_cast<size_t>(PaletteBytes - 3 * read));
 }
 
-void CopyPixelsTo(TLinearBitmap& Source, TBitmap& Dest) {
+void CopyPixelsTo(const TLinearBitmap& Source, TBitmap& Dest) {
     if (!Source.Allocated() || Source.Height() < 1)
         return;
     if (Dest.Width() != Source.Width() || Dest.Height() != Source.Height())
@@ -147,7 +147,7 @@ void TLinearBitmap::Assign(toolkit::TPersistent& Source) {
     CopyFromUIBitmap(*this, temporary);
 }
 
-void TLinearBitmap::AssignTo(toolkit::TPersistent& Dest) {
+void TLinearBitmap::AssignTo(toolkit::TPersistent& Dest) const {
     if (auto* picture = dynamic_cast<toolkit::TPicture*>(&Dest)) {
         AssignTo(picture->Bitmap());
         return;

@@ -21,6 +21,6 @@ void PaletteFromHandle(toolkit::HPALETTE Handle, int Count, uint8_t* Dest);
 // pixel format, 24 bits for an 8-bit Source (indexes become colours) or 8 bits for a 16-bit
 // Source (samples become their high byte). Raises ELinearBitmap "Unsupported pixel format"
 // for other pairings and "Invalid bitmap size" when the sizes differ.
-void CopyPixelsTo(TLinearBitmap& Source, toolkit::TBitmap& Dest);
+void CopyPixelsTo(const TLinearBitmap& Source, toolkit::TBitmap& Dest);
 
 } // namespace stipplor

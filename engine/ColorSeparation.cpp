@@ -54,8 +54,8 @@ void MapRowBytes(const TToneTable& Table, uint8_t* row, int64_t count) {
 // Runs Work on Source, or on a private copy of it when Source is also one of the outputs,
 // whose allocation would destroy the pixels still to be read.
 template <class Work>
-void WithDistinctSource(TLinearBitmap& Source, std::initializer_list<TLinearBitmap*> outputs,
-                        Work&& work) {
+void WithDistinctSource(const TLinearBitmap& Source,
+                        std::initializer_list<const TLinearBitmap*> outputs, Work&& work) {
     bool aliased = std::find(outputs.begin(), outputs.end(), &Source) != outputs.end();
     if (!aliased) {
         work(Source);
@@ -135,7 +135,7 @@ void ApplyTable(const TToneTable& Table, TLinearBitmap& Bitmap, int32_t Channel)
         MapRowBytes(Table, Bitmap.RowPointer(y), rowBytes);
 }
 
-void MakeGreyPlane(TLinearBitmap& Source, TLinearBitmap& Dest, float Gamma) {
+void MakeGreyPlane(const TLinearBitmap& Source, TLinearBitmap& Dest, float Gamma) {
     if (&Source == &Dest) {
         MakeGreyInPlace(Dest, Gamma);
         return;
@@ -211,10 +211,10 @@ void FreePlanes(TPlaneArray& Planes, int32_t Count) {
         Planes[i].reset();
 }
 
-void SplitRGB(TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap& GPlane,
+void SplitRGB(const TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap& GPlane,
               TLinearBitmap& BPlane) {
     RequireFormat(Source, PixelFormat24);
-    WithDistinctSource(Source, {&RPlane, &GPlane, &BPlane}, [&](TLinearBitmap& src) {
+    WithDistinctSource(Source, {&RPlane, &GPlane, &BPlane}, [&](const TLinearBitmap& src) {
         for (TLinearBitmap* plane : {&RPlane, &GPlane, &BPlane})
             AllocatePlaneLike(*plane, src);
         const int32_t width = src.Width();
@@ -232,7 +232,7 @@ void SplitRGB(TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap& GPlan
     });
 }
 
-void MakeRGBPlanes(TLinearBitmap& Source, TPlaneArray& Planes) {
+void MakeRGBPlanes(const TLinearBitmap& Source, TPlaneArray& Planes) {
     CreatePlanes(Planes, 3);
     try {
         SplitRGB(Source, *Planes[0], *Planes[1], *Planes[2]);
@@ -242,7 +242,7 @@ void MakeRGBPlanes(TLinearBitmap& Source, TPlaneArray& Planes) {
     }
 }
 
-void SeparateCMYK(TLinearBitmap& Source, TLinearBitmap& CPlane, TLinearBitmap& MPlane,
+void SeparateCMYK(const TLinearBitmap& Source, TLinearBitmap& CPlane, TLinearBitmap& MPlane,
                   TLinearBitmap& YPlane, TLinearBitmap& KPlane, float u, float Gamma) {
     RequireFormat(Source, PixelFormat24);
     const float usage = EffectiveBlackUsage(u);
@@ -261,7 +261,7 @@ void SeparateCMYK(TLinearBitmap& Source, TLinearBitmap& CPlane, TLinearBitmap& M
             scaled[k * 256 + d] = RoundToByte(d * f);
     }
 
-    WithDistinctSource(Source, {&CPlane, &MPlane, &YPlane, &KPlane}, [&](TLinearBitmap& src) {
+    WithDistinctSource(Source, {&CPlane, &MPlane, &YPlane, &KPlane}, [&](const TLinearBitmap& src) {
         for (TLinearBitmap* plane : {&CPlane, &MPlane, &YPlane, &KPlane})
             AllocatePlaneLike(*plane, src);
         const int32_t width = src.Width();

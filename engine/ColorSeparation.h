@@ -38,7 +38,7 @@ void ApplyTable(const TToneTable& Table, TLinearBitmap& Bitmap, int32_t Channel)
 
 // A 24-bit source with gamma exactly 1 uses Round((2*red + 3*green + blue) / 6); every other
 // case goes through the luminance tables (8-bit pictures through their palette).
-void MakeGreyPlane(TLinearBitmap& Source, TLinearBitmap& Dest, float Gamma);
+void MakeGreyPlane(const TLinearBitmap& Source, TLinearBitmap& Dest, float Gamma);
 void MakeGreyInPlace(TLinearBitmap& Bitmap, float Gamma);
 
 using TPlaneArray = std::array<std::unique_ptr<TLinearBitmap>, 4>;
@@ -46,13 +46,13 @@ using TPlaneArray = std::array<std::unique_ptr<TLinearBitmap>, 4>;
 void CreatePlanes(TPlaneArray& Planes, int32_t Count);
 void FreePlanes(TPlaneArray& Planes, int32_t Count);
 
-void SplitRGB(TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap& GPlane,
+void SplitRGB(const TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap& GPlane,
               TLinearBitmap& BPlane);
 // Planes[0..2] become the R, G and B planes; on failure all three are freed.
-void MakeRGBPlanes(TLinearBitmap& Source, TPlaneArray& Planes);
+void MakeRGBPlanes(const TLinearBitmap& Source, TPlaneArray& Planes);
 
 // Ink planes by direct conversion with black generation; u is the black ink usage (0..1).
-void SeparateCMYK(TLinearBitmap& Source, TLinearBitmap& CPlane, TLinearBitmap& MPlane,
+void SeparateCMYK(const TLinearBitmap& Source, TLinearBitmap& CPlane, TLinearBitmap& MPlane,
                   TLinearBitmap& YPlane, TLinearBitmap& KPlane, float u, float Gamma);
 
 // The gamma actually used for a reported image gamma, and the usage actually used for a

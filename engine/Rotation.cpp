@@ -12,6 +12,7 @@
 #include <cstring>
 #include <limits>
 #include <numbers>
+#include <type_traits>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -39,8 +40,11 @@ void RequireFiniteAngle(double Angle) {
         throw ELinearBitmap("Invalid rotation angle");
 }
 
-TFileMappedBitmap* WindowedMapped(TLinearBitmap& Bitmap) {
-    auto* mapped = dynamic_cast<TFileMappedBitmap*>(&Bitmap);
+// The file-mapped bitmap behind Bitmap when it is windowed (const for a source).
+template <class Bitmap> auto* WindowedMapped(Bitmap& bitmap) {
+    using Mapped =
+        std::conditional_t<std::is_const_v<Bitmap>, const TFileMappedBitmap, TFileMappedBitmap>;
+    auto* mapped = dynamic_cast<Mapped*>(&bitmap);
     return (mapped && mapped->IsWindowed()) ? mapped : nullptr;
 }
 
@@ -367,7 +371,7 @@ TBitmapSize RotatedSize(const TLinearBitmap& Bitmap, double Angle, double Scale)
     return {static_cast<int32_t>(sizeX), static_cast<int32_t>(sizeY)};
 }
 
-void RotateBitmap(TLinearBitmap& Source, TLinearBitmap& Dest, double Angle) {
+void RotateBitmap(const TLinearBitmap& Source, TLinearBitmap& Dest, double Angle) {
     RequireAllocated8or24(Source);
     RequireAllocated8or24(Dest);
     if (Source.PixelFormat() != Dest.PixelFormat())
@@ -406,7 +410,7 @@ void RotateBitmap(TLinearBitmap& Source, TLinearBitmap& Dest, double Angle) {
     });
 }
 
-void RotatePackedBits(TLinearBitmap& Source, TLinearBitmap& Dest, TBitmapSize Content,
+void RotatePackedBits(const TLinearBitmap& Source, TLinearBitmap& Dest, TBitmapSize Content,
                       double Angle) {
     if (!Source.Allocated())
         RaiseUnsupportedPixelFormat();
@@ -419,7 +423,7 @@ void RotatePackedBits(TLinearBitmap& Source, TLinearBitmap& Dest, TBitmapSize Co
                               std::clamp(Content.Height, 0, Source.Height())};
     const TBackGeometry g = MakeBackGeometry(Angle, content, Dest);
     const bool useVectors = FitsLaneArithmetic(Dest, content);
-    TFileMappedBitmap* windowedSource = WindowedMapped(Source);
+    const TFileMappedBitmap* windowedSource = WindowedMapped(Source);
     const bool empty = content.Width == 0 || content.Height == 0;
 
     auto prepare = [&](int32_t y0, int32_t y1, int32_t x0, int32_t x1) {

@@ -65,7 +65,7 @@ void UseCores(int cores) {
     SetProcessorCountForTesting(cores == 1 ? 1 : 0);
 }
 
-void Separation(TLinearBitmap& photo, int cores) {
+void Separation(const TLinearBitmap& photo, int cores) {
     UseCores(cores);
     const int runs = 10;
     TLinearBitmap c, m, y, k;
@@ -78,7 +78,7 @@ void Separation(TLinearBitmap& photo, int cores) {
                 MPs(int64_t(runs) * photo.Width() * photo.Height(), t), PeakMemoryMiB());
 }
 
-void Matrix(TLinearBitmap& photo, int cores) {
+void Matrix(const TLinearBitmap& photo, int cores) {
     UseCores(cores);
     TLinearBitmap c, m, y, k;
     SeparateCMYK(photo, c, m, y, k, 1.0f, 1.0f);
@@ -108,7 +108,7 @@ void Matrix(TLinearBitmap& photo, int cores) {
         }
 }
 
-void FullJob(TLinearBitmap& photo, int cores) {
+void FullJob(const TLinearBitmap& photo, int cores) {
     UseCores(cores);
     ResetPeakMemory();
     const double cpu = CpuSeconds();

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 using namespace stipplor;
 using namespace stipplor::testsupport;
@@ -30,6 +32,16 @@ template <class F> std::string ClassOf(F&& f) {
     }
     return "(no exception)";
 }
+
+// A const bitmap hands out no writable address.
+template <class Access> constexpr bool GivesConstBytes(Access access) {
+    return std::is_same_v<decltype(access(std::declval<const TLinearBitmap&>())), const uint8_t*>;
+}
+static_assert(GivesConstBytes([](const TLinearBitmap& b) { return b.RowPointer(0); }) &&
+              GivesConstBytes([](const TLinearBitmap& b) { return b.DirectRowPointer(0); }) &&
+              GivesConstBytes([](const TLinearBitmap& b) { return b.PixelPointer(0, 0); }) &&
+              GivesConstBytes([](const TLinearBitmap& b) { return b.Pixels(); }) &&
+              GivesConstBytes([](const TLinearBitmap& b) { return b.Palette(); }));
 
 } // namespace
 
@@ -230,11 +242,11 @@ namespace {
 class TCountingBitmap : public TLinearBitmap {
 public:
     const char* ClassName() const noexcept override { return "TCountingBitmap"; }
-    uint8_t* RowPointer(int32_t Y) override {
+    uint8_t* RowAddress(int32_t Y) const override {
         ++rowRequests;
-        return TLinearBitmap::RowPointer(Y);
+        return TLinearBitmap::RowAddress(Y);
     }
-    int rowRequests = 0;
+    mutable int rowRequests = 0;
 };
 
 class TStranger : public TAssignObject {
@@ -252,7 +264,7 @@ TEST(LinearBitmap, TakeOverOfADescendantCopiesAndReleasesIt) {
     source.rowRequests = 0;
     TLinearBitmap dest;
     dest.TakeOver(source);
-    EXPECT_EQ(source.rowRequests, 4) << "rows are fetched through the virtual RowPointer";
+    EXPECT_EQ(source.rowRequests, 4) << "rows are fetched through the virtual RowAddress";
     EXPECT_FALSE(source.Allocated());
     EXPECT_EQ(dest.RowPointer(3)[2], 4);
 }

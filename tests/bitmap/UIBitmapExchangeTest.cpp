@@ -29,7 +29,7 @@ void FillCoded(TLinearBitmap& bitmap) {
     }
 }
 
-void ExpectCodedRows(TBitmap& bitmap, int pixelSize) {
+void ExpectCodedRows(const TBitmap& bitmap, int pixelSize) {
     for (int y = 0; y < bitmap.Height(); ++y)
         for (int i = 0; i < bitmap.Width() * pixelSize; ++i)
             ASSERT_EQ(bitmap.ScanLine(y)[i], Code(i / pixelSize, y, i % pixelSize))
@@ -46,10 +46,12 @@ public:
         rows_.assign(static_cast<size_t>(Height),
                      std::vector<uint8_t>(static_cast<size_t>(this->BytesPerLine())));
     }
-    uint8_t* RowPointer(int32_t Y) override { return rows_[static_cast<size_t>(Y)].data(); }
+
+protected:
+    uint8_t* RowAddress(int32_t Y) const override { return rows_[static_cast<size_t>(Y)].data(); }
 
 private:
-    std::vector<std::vector<uint8_t>> rows_;
+    mutable std::vector<std::vector<uint8_t>> rows_;
 };
 
 TBitmap& Sized(TBitmap& bitmap, toolkit::TPixelFormat format, int width, int height) {

@@ -36,7 +36,7 @@ void MakePicture(TLinearBitmap& picture, int w, int h) {
         }
 }
 
-std::vector<uint8_t> Row(TLinearBitmap& plane, int y = 0) {
+std::vector<uint8_t> Row(const TLinearBitmap& plane, int y = 0) {
     return {plane.RowPointer(y), plane.RowPointer(y) + plane.Width()};
 }
 
@@ -67,7 +67,7 @@ Cmyk RefCmyk(const uint8_t* bgr, float u, float gamma) {
 }
 
 // The separation of every pixel of a one-row picture.
-std::vector<Cmyk> Separated(TLinearBitmap& picture, float u, float gamma) {
+std::vector<Cmyk> Separated(const TLinearBitmap& picture, float u, float gamma) {
     TLinearBitmap c, m, y, k;
     SeparateCMYK(picture, c, m, y, k, u, gamma);
     std::vector<Cmyk> result;

@@ -15,7 +15,7 @@ using testsupport::MessageOf;
 
 namespace {
 
-int SetPixels(TLinearBitmap& b) {
+int SetPixels(const TLinearBitmap& b) {
     const std::vector<uint8_t> px = reference::FromBitmap(b).px;
     return int(px.size()) - int(std::count(px.begin(), px.end(), 0));
 }

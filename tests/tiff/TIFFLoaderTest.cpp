@@ -25,7 +25,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using U = std::vector<uint32_t>;
 
-Bytes Save(TLinearBitmap& bitmap, TTIFFOptions options = 0, double resolution = 0) {
+Bytes Save(const TLinearBitmap& bitmap, TTIFFOptions options = 0, double resolution = 0) {
     TTIFFLoader writer;
     writer.Options = options;
     writer.Resolution = resolution;
@@ -77,7 +77,7 @@ std::unique_ptr<TLinearBitmap> Random(int32_t w, int32_t h, TPixelFormat format,
     return bitmap;
 }
 
-Bytes Row(TLinearBitmap& bitmap, int32_t y) {
+Bytes Row(const TLinearBitmap& bitmap, int32_t y) {
     return Bytes(bitmap.RowPointer(y), bitmap.RowPointer(y) + bitmap.Width() * bitmap.PixelSize());
 }
 
