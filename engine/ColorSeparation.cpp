@@ -199,16 +199,28 @@ void MakeGreyInPlace(TLinearBitmap& Bitmap, float Gamma) {
     Bitmap.SetPalette(GrayPalette.data());
 }
 
-void CreatePlanes(TPlaneArray& Planes, int32_t Count) {
-    const int32_t n = std::clamp<int32_t>(Count, 0, static_cast<int32_t>(Planes.size()));
-    for (int32_t i = 0; i < n; ++i)
-        Planes[i] = std::make_unique<TLinearBitmap>();
+void TPlaneSet::Free(int32_t Index) noexcept {
+    if (Index >= 0 && Index < count_)
+        planes_[Index].reset();
 }
 
-void FreePlanes(TPlaneArray& Planes, int32_t Count) {
-    const int32_t n = std::clamp<int32_t>(Count, 0, static_cast<int32_t>(Planes.size()));
-    for (int32_t i = 0; i < n; ++i)
-        Planes[i].reset();
+void TPlaneSet::Replace(int32_t Index, std::unique_ptr<TLinearBitmap> Bitmap) noexcept {
+    if (Index >= 0 && Index < count_)
+        planes_[Index] = std::move(Bitmap);
+}
+
+TPlaneSet CreatePlanes(int32_t Count) {
+    TPlaneSet planes;
+    planes.count_ = std::clamp<int32_t>(Count, 0, TPlaneSet::MaxPlanes);
+    for (int32_t i = 0; i < planes.count_; ++i)
+        planes.planes_[i] = std::make_unique<TLinearBitmap>();
+    return planes;
+}
+
+void FreePlanes(TPlaneSet& Planes) noexcept {
+    for (auto& plane : Planes.planes_)
+        plane.reset();
+    Planes.count_ = 0;
 }
 
 void SplitRGB(const TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap& GPlane,
@@ -232,14 +244,10 @@ void SplitRGB(const TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap&
     });
 }
 
-void MakeRGBPlanes(const TLinearBitmap& Source, TPlaneArray& Planes) {
-    CreatePlanes(Planes, 3);
-    try {
-        SplitRGB(Source, *Planes[0], *Planes[1], *Planes[2]);
-    } catch (...) {
-        FreePlanes(Planes, 3);
-        throw;
-    }
+TPlaneSet MakeRGBPlanes(const TLinearBitmap& Source) {
+    TPlaneSet planes = CreatePlanes(3);
+    SplitRGB(Source, planes[0], planes[1], planes[2]);
+    return planes;
 }
 
 void SeparateCMYK(const TLinearBitmap& Source, TLinearBitmap& CPlane, TLinearBitmap& MPlane,

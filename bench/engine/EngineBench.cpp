@@ -113,9 +113,8 @@ void FullJob(const TLinearBitmap& photo, int cores) {
     ResetPeakMemory();
     const double cpu = CpuSeconds();
     const auto start = std::chrono::steady_clock::now();
-    TPlaneArray planes;
-    CreatePlanes(planes, 4);
-    SeparateCMYK(photo, *planes[0], *planes[1], *planes[2], *planes[3], 1.0f, 1.0f);
+    TPlaneSet planes = CreatePlanes(4);
+    SeparateCMYK(photo, planes[0], planes[1], planes[2], planes[3], 1.0f, 1.0f);
     const double separation = Seconds(start);
     const double angles[4] = {22, 45, 67, 0};
     TFileMappedBitmap target; // one screening target for all planes, as the pipeline does
@@ -123,9 +122,9 @@ void FullJob(const TLinearBitmap& photo, int cores) {
     int64_t outputPixels = 0;
     for (int i = 0; i < 4; ++i) {
         TRasterStageTimes times;
-        MakeRasterPattern(*planes[i], target, 16, DotShapeCircle, DegreesToRadians(angles[i]),
+        MakeRasterPattern(planes[i], target, 16, DotShapeCircle, DegreesToRadians(angles[i]),
                           &times);
-        planes[i].reset();
+        planes.Free(i);
         sum.RotateForward += times.RotateForward;
         sum.Screening += times.Screening;
         sum.RotateBack += times.RotateBack;
