@@ -21,7 +21,6 @@ public:
     const char* ClassName() const noexcept override { return "TFileMappedBitmap"; }
 
     void Assign(const TAssignObject& Source) override;
-    using TLinearBitmap::Assign;
     void ConvertTo(TPixelFormat Format) override;
     void Allocate(int32_t Width, int32_t Height, TPixelFormat Format,
                   int32_t BytesPerLine = 0) override;

@@ -10,10 +10,6 @@
 #include <string>
 #include <string_view>
 
-namespace toolkit {
-class TPersistent; // the UI library's assignable objects; exchanged in UIBitmapExchange
-}
-
 namespace stipplor {
 
 // Pixel format codes: those of the UI library's bitmap numbering, so they pass unchanged.
@@ -114,10 +110,6 @@ public:
     virtual void PackRows();
     virtual void PasteImage(const TLinearBitmap& Source, int32_t X, int32_t Y,
                             int32_t MaxWidth = WholeImage, int32_t MaxHeight = WholeImage);
-
-    // The UI library's bitmaps, graphics and pictures (defined with the exchange).
-    void Assign(toolkit::TPersistent& Source);
-    void AssignTo(toolkit::TPersistent& Dest) const;
 
     static constexpr int32_t WholeImage = 2147483647;
 

@@ -120,10 +120,10 @@ void CopyPixelsTo(const TLinearBitmap& Source, TBitmap& Dest) {
     RaiseUnsupportedPixelFormat();
 }
 
-void TLinearBitmap::Assign(toolkit::TPersistent& Source) {
+void AssignFromUI(TLinearBitmap& Dest, toolkit::TPersistent& Source) {
     if (auto* bitmap = dynamic_cast<TBitmap*>(&Source);
         bitmap && IsLinearFormat(bitmap->PixelFormat())) {
-        CopyFromUIBitmap(*this, *bitmap);
+        CopyFromUIBitmap(Dest, *bitmap);
         return;
     }
     TBitmap temporary;
@@ -144,30 +144,30 @@ void TLinearBitmap::Assign(toolkit::TPersistent& Source) {
             temporary.PixelFormat() != toolkit::pf24bit)
             temporary.SetPixelFormat(toolkit::pf24bit);
     }
-    CopyFromUIBitmap(*this, temporary);
+    CopyFromUIBitmap(Dest, temporary);
 }
 
-void TLinearBitmap::AssignTo(toolkit::TPersistent& Dest) const {
+void AssignToUI(const TLinearBitmap& Source, toolkit::TPersistent& Dest) {
     if (auto* picture = dynamic_cast<toolkit::TPicture*>(&Dest)) {
-        AssignTo(picture->Bitmap());
+        AssignToUI(Source, picture->Bitmap());
         return;
     }
     auto* bitmap = dynamic_cast<TBitmap*>(&Dest);
     if (bitmap == nullptr)
-        RaiseCannotAssign(ClassName(), Dest.ClassName());
-    if (!Allocated())
+        RaiseCannotAssign(Source.ClassName(), Dest.ClassName());
+    if (!Source.Allocated())
         return;
-    const bool grey16 = PixelFormat() == PixelFormat16;
+    const bool grey16 = Source.PixelFormat() == PixelFormat16;
     // Emptied first so that changing the format converts no stale pixels.
     bitmap->SetSize(0, 0);
     bitmap->SetPixelFormat(grey16 ? toolkit::pf8bit
-                                  : static_cast<toolkit::TPixelFormat>(PixelFormat()));
-    if (grey16 || PixelFormat() == PixelFormat8) {
-        PaletteHandle palette(PaletteToHandle(grey16 ? GrayPalette.data() : Palette(), 256));
+                                  : static_cast<toolkit::TPixelFormat>(Source.PixelFormat()));
+    if (grey16 || Source.PixelFormat() == PixelFormat8) {
+        PaletteHandle palette(PaletteToHandle(grey16 ? GrayPalette.data() : Source.Palette(), 256));
         bitmap->SetPalette(palette.Get());
     }
-    bitmap->SetSize(Width(), Height());
-    CopyPixelsTo(*this, *bitmap);
+    bitmap->SetSize(Source.Width(), Source.Height());
+    CopyPixelsTo(Source, *bitmap);
 }
 
 } // namespace stipplor
