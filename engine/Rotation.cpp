@@ -2,6 +2,7 @@
 
 #include "bitmap/FileMappedBitmap.h"
 #include "core/Rounding.h"
+#include "engine/Kernels.h"
 #include "engine/MultiCoreProcessing.h"
 #include "engine/RowLoop.h"
 
@@ -287,11 +288,6 @@ STIPPLOR_AVX2 int64_t BackRowAvx2(const TBackGeometry& g, const Lanes& lanes, ui
     }
     return x;
 }
-
-bool HaveAvx2() {
-    static const bool have = __builtin_cpu_supports("avx2");
-    return have;
-}
 #endif
 
 // The 32-bit lane arithmetic of the vector kernels holds for every geometry below these sizes.
@@ -422,7 +418,8 @@ void RotatePackedBits(const TLinearBitmap& Source, TLinearBitmap& Dest, TBitmapS
                                   Content.Width, 0, std::min<int64_t>(sourceBits, INT32_MAX))),
                               std::clamp(Content.Height, 0, Source.Height())};
     const TBackGeometry g = MakeBackGeometry(Angle, content, Dest);
-    const bool useVectors = FitsLaneArithmetic(Dest, content);
+    [[maybe_unused]] const bool useAvx2 =
+        ActiveKernel() == TKernel::AVX2 && FitsLaneArithmetic(Dest, content);
     const TFileMappedBitmap* windowedSource = WindowedMapped(Source);
     const bool empty = content.Width == 0 || content.Height == 0;
 
@@ -440,7 +437,7 @@ void RotatePackedBits(const TLinearBitmap& Source, TLinearBitmap& Dest, TBitmapS
                                Source.BytesPerLine()};
         int64_t from = x0;
 #ifdef STIPPLOR_X86_KERNELS
-        if (useVectors && !empty && HaveAvx2()) {
+        if (useAvx2 && !empty) {
             int64_t low, high;
             SourceRowRange(g, y, x0, x1, low, high);
             const int64_t spanBits = (high - low + 1) * bits.BytesPerLine * 8 + 64;
@@ -471,8 +468,9 @@ void RotateCellScreen(const TCellScreen& Screen, TLinearBitmap& Dest, double Ang
         throw ELinearBitmap("Invalid bitmap size");
     const TBitmapSize content{Screen.Columns * N, Screen.Rows * N};
     const TBackGeometry g = MakeBackGeometry(Angle, content, Dest);
-    const bool useVectors =
-        FitsLaneArithmetic(Dest, content) && int64_t(Screen.Columns) * Screen.Rows < INT32_MAX;
+    [[maybe_unused]] const bool useAvx2 = ActiveKernel() == TKernel::AVX2 &&
+                                          FitsLaneArithmetic(Dest, content) &&
+                                          int64_t(Screen.Columns) * Screen.Rows < INT32_MAX;
     const TCellBits bits{&Screen};
 #ifdef STIPPLOR_X86_KERNELS
     const bool powerOfTwo = (N & (N - 1)) == 0;
@@ -487,7 +485,7 @@ void RotateCellScreen(const TCellScreen& Screen, TLinearBitmap& Dest, double Ang
     auto row = [&](uint8_t* dest, int32_t y, int32_t x0, int32_t x1) {
         int64_t from = x0;
 #ifdef STIPPLOR_X86_KERNELS
-        if (useVectors && HaveAvx2())
+        if (useAvx2)
             from = BackRowAvx2(g, lanes, dest, y, x0, x1);
 #endif
         BackRowScalar(g, bits, dest, y, from, x1);
