@@ -89,7 +89,7 @@ struct ReadBack {
 
 // Reads the bytes with libtiff, an independent reader.
 ReadBack ReadWithLibtiff(const Bytes& bytes) {
-    const std::string path = ::testing::TempDir() + "stipplor_written.tif";
+    const std::string path = ProcessTempPath("written.tif");
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     ReadBack r;
