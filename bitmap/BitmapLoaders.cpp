@@ -130,7 +130,7 @@ void TBitmapLoader::LoadFromFile(const std::string& FileName, std::string_view E
 }
 
 void TBitmapLoader::SaveToFile(const std::string& FileName, std::string_view Ext,
-                               TLinearBitmap& Bitmap) const {
+                               const TLinearBitmap& Bitmap) const {
     if (savingThroughTemporaryFile == this)
         RaiseNoForm(Ext, "writes");
     TFileStream file(FileName, smRead | smWrite | smCreate);
@@ -146,7 +146,7 @@ void TBitmapLoader::SaveToFile(const std::string& FileName, std::string_view Ext
 }
 
 void TBitmapLoader::SaveToStream(TBaseStream& Stream, std::string_view Ext,
-                                 TLinearBitmap& Bitmap) const {
+                                 const TLinearBitmap& Bitmap) const {
     if (savingThroughTemporaryFile == this)
         RaiseNoForm(Ext, "writes");
     TAdapterScope adapter(savingThroughTemporaryFile, this);
@@ -208,7 +208,7 @@ TBitmapLoaders& BitmapLoaders() {
 
 // ---- TLinearBitmap's save, which needs the registry ----
 
-void TLinearBitmap::SaveToFile(const std::string& FileName) {
+void TLinearBitmap::SaveToFile(const std::string& FileName) const {
     const std::string ext = FileExtension(FileName);
     BitmapLoaders().FindSaver(ext).SaveToFile(FileName, ext, *this);
 }

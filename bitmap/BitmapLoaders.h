@@ -28,13 +28,13 @@ public:
     virtual void LoadFromStream(TBaseStream& Stream, std::string_view Ext,
                                 TLinearBitmap& Bitmap) const;
     virtual void SaveToStream(TBaseStream& Stream, std::string_view Ext,
-                              TLinearBitmap& Bitmap) const;
+                              const TLinearBitmap& Bitmap) const;
     virtual void LoadFromFile(const std::string& FileName, std::string_view Ext,
                               TLinearBitmap& Bitmap) const;
     // The base form saves through SaveToStream into the file, created anew. When the save
     // fails, it removes the plain file it had begun instead of leaving one that looks whole.
     virtual void SaveToFile(const std::string& FileName, std::string_view Ext,
-                            TLinearBitmap& Bitmap) const;
+                            const TLinearBitmap& Bitmap) const;
 
     // Adds this handler to BitmapLoaders(); the handler must outlive the registry's use.
     void Register();

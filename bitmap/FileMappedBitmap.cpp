@@ -12,7 +12,6 @@ namespace stipplor {
 
 namespace {
 
-constexpr int64_t MaxBlockBytes = 2147483646; // largest block in memory or in one whole view
 constexpr int32_t DefaultWindowSize = 67108864;
 
 [[noreturn]] void RaiseOutOfMemory() {
@@ -196,22 +195,21 @@ void TFileMappedBitmap::ReleaseWindow() noexcept {
     mappedFile_->Unmap();
 }
 
-int32_t TFileMappedBitmap::WindowLength() {
+int32_t TFileMappedBitmap::WindowLength() const {
     // A window of no or negative size would not hold one row.
-    if (WindowSize <= 0)
-        WindowSize = DefaultWindowSize;
+    const int64_t size = WindowSize > 0 ? WindowSize : DefaultWindowSize;
     if (bytesPerLine_ <= 0)
-        return WindowSize;
+        return static_cast<int32_t>(size);
     const int64_t row = bytesPerLine_;
-    int64_t length = WindowSize - WindowSize % row + 1;
-    if (length > WindowSize)
+    int64_t length = size - size % row + 1;
+    if (length > size)
         length -= row;
     if (length < row)
         length += row;
     return static_cast<int32_t>(length);
 }
 
-void TFileMappedBitmap::MoveWindow(int64_t Offset, int64_t Count) {
+void TFileMappedBitmap::MoveWindow(int64_t Offset, int64_t Count) const {
     TMemoryMappedFile& file = *mappedFile_;
     Count = std::max<int64_t>(0, std::min(Count, file.FileSize() - Offset));
     if (Count > std::numeric_limits<uint32_t>::max())
@@ -221,28 +219,31 @@ void TFileMappedBitmap::MoveWindow(int64_t Offset, int64_t Count) {
     pixels_ = AsPointer(file.Memory());
 }
 
-uint8_t* TFileMappedBitmap::RowPointer(int32_t Y) {
+bool TFileMappedBitmap::InView(int64_t First, int64_t Last) const noexcept {
+    const TMemoryMappedFile& file = *mappedFile_;
+    return file.View() != nullptr && file.ViewOffset() <= First && Last < file.ViewEnd();
+}
+
+uint8_t* TFileMappedBitmap::RowAddress(int32_t Y) const {
     const int64_t offset = RowOffset(Y);
     if (mappedFile_ && !mapWhole_) {
-        const TMemoryMappedFile& file = *mappedFile_;
         // The row and one byte more: a 4-byte read at the last 3-byte pixel stays inside.
-        if (file.View() == nullptr || offset < file.ViewOffset() ||
-            offset + bytesPerLine_ >= file.ViewEnd())
-            MoveWindow(offset, WindowLength());
+        if (InView(offset, offset + bytesPerLine_))
+            pixels_ =
+                AsPointer(mappedFile_->Memory()); // also right when the view was moved directly
         else
-            pixels_ = AsPointer(file.Memory()); // also right when the view was moved directly
+            MoveWindow(offset, WindowLength());
     }
     return AddressAt(pixels_, offset);
 }
 
-void TFileMappedBitmap::EnsureRows(int32_t FirstRow, int32_t Count) {
+void TFileMappedBitmap::EnsureRows(int32_t FirstRow, int32_t Count) const {
     if (!IsWindowed())
         return;
-    const TMemoryMappedFile& file = *mappedFile_;
     const int64_t lo = RowOffset(FirstRow);
     const int64_t hi = (int64_t{FirstRow} + Count) * bytesPerLine_;
-    if (file.View() != nullptr && file.ViewOffset() <= lo && hi < file.ViewEnd()) {
-        pixels_ = AsPointer(file.Memory());
+    if (InView(lo, hi)) {
+        pixels_ = AsPointer(mappedFile_->Memory());
         return;
     }
     MoveWindow(lo, std::max<int64_t>(hi - lo + 1, WindowLength()));
@@ -251,13 +252,12 @@ void TFileMappedBitmap::EnsureRows(int32_t FirstRow, int32_t Count) {
 void TFileMappedBitmap::PrepareRowsForWriting(int32_t FirstRow, int32_t Count) {
     if (!IsWindowed())
         return;
-    const TMemoryMappedFile& file = *mappedFile_;
     const int64_t lo = RowOffset(FirstRow);
     const int64_t hi = (int64_t{FirstRow} + Count) * bytesPerLine_;
-    const bool inView = file.View() != nullptr && file.ViewOffset() <= lo && hi < file.ViewEnd();
+    const bool inView = InView(lo, hi);
     EnsureRows(FirstRow, Count);
     if (!inView && hi > lo)
-        PrefaultForWriting(AsPointer(file.Memory() + static_cast<uintptr_t>(lo)),
+        PrefaultForWriting(AsPointer(mappedFile_->Memory() + static_cast<uintptr_t>(lo)),
                            static_cast<uint64_t>(hi - lo));
 }
 
@@ -274,8 +274,8 @@ void TFileMappedBitmap::Fill(uint8_t Value) {
         std::memset(RowPointer(y), Value, static_cast<size_t>(bytesPerLine_));
 }
 
-void TFileMappedBitmap::Assign(TAssignObject& Source) {
-    auto* source = dynamic_cast<TLinearBitmap*>(&Source);
+void TFileMappedBitmap::Assign(const TAssignObject& Source) {
+    const auto* source = dynamic_cast<const TLinearBitmap*>(&Source);
     if (source == this)
         return;
     if (source == nullptr || !allocated_ || !source->Allocated() || source->Width() != width_ ||
@@ -312,8 +312,8 @@ void TFileMappedBitmap::TakeOver(TLinearBitmap& Other) {
     mapWhole_ = allocated_;
 }
 
-void TFileMappedBitmap::PasteImage(TLinearBitmap& Source, int32_t X, int32_t Y, int32_t MaxWidth,
-                                   int32_t MaxHeight) {
+void TFileMappedBitmap::PasteImage(const TLinearBitmap& Source, int32_t X, int32_t Y,
+                                   int32_t MaxWidth, int32_t MaxHeight) {
     const TPasteArea area = PasteArea(Source, X, Y, MaxWidth, MaxHeight);
     if (area.Empty())
         return;

@@ -14,8 +14,7 @@ namespace stipplor {
 
 namespace {
 
-constexpr int64_t MaxBlockBytes = 2147483646; // the largest pixel block a bitmap may own
-constexpr int64_t HugePageWorthy = 8 << 20;   // blocks from here on ask for huge pages
+constexpr int64_t HugePageWorthy = 8 << 20; // blocks from here on ask for huge pages
 
 bool HoldsPixels(TPixelFormat format) {
     return format == PixelFormat8 || format == PixelFormat16 || format == PixelFormat24 ||
@@ -35,10 +34,6 @@ int32_t PixelSizeOf(TPixelFormat format) {
     default:
         return 0;
     }
-}
-
-[[noreturn]] void RaiseUnsupportedFormat() {
-    throw ELinearBitmap("Unsupported pixel format");
 }
 
 // The pairs (source, destination) whose Assign/AssignTo forwarding is under way on this
@@ -77,12 +72,12 @@ void RaiseCannotAssign(const char* sourceClass, const char* destClass) {
     throw Exception(std::string("Cannot assign ") + sourceClass + " to " + destClass);
 }
 
-void TAssignObject::Assign(TAssignObject& Source) {
+void TAssignObject::Assign(const TAssignObject& Source) {
     ForwardingScope scope(Source, *this);
     Source.AssignTo(*this);
 }
 
-void TAssignObject::AssignTo(TAssignObject& Dest) {
+void TAssignObject::AssignTo(TAssignObject& Dest) const {
     ForwardingScope scope(*this, Dest);
     Dest.Assign(*this);
 }
@@ -124,7 +119,7 @@ void TLinearBitmap::AdoptBlock(std::unique_ptr<uint8_t[]> block) noexcept {
 
 void TLinearBitmap::PrepareFormat(TPixelFormat Format) {
     if (!HoldsPixels(Format))
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
     pixelSize_ = PixelSizeOf(Format);
     if (Format == PixelFormat8) {
         if (!palette_)
@@ -144,7 +139,7 @@ void TLinearBitmap::Allocate(int32_t Width, int32_t Height, TPixelFormat Format,
     if (allocated_ && Width == width_ && Height == height_ && Format == pixelFormat_)
         return;
     if (!HoldsPixels(Format))
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
     if (Width < 1 || Height < 1)
         throw ELinearBitmap("Invalid bitmap size");
     FreeBlock();
@@ -180,8 +175,8 @@ void TLinearBitmap::Release() {
     ClearFields();
 }
 
-uint8_t* TLinearBitmap::RowPointer(int32_t Y) {
-    return DirectRowPointer(Y);
+uint8_t* TLinearBitmap::RowAddress(int32_t Y) const {
+    return AddressAt(pixels_, RowOffset(Y));
 }
 
 void TLinearBitmap::Fill(uint8_t Value) {
@@ -229,7 +224,7 @@ TLinearBitmap::TPasteArea TLinearBitmap::PasteArea(const TLinearBitmap& Source, 
                                                    int32_t Y, int32_t MaxWidth,
                                                    int32_t MaxHeight) const {
     if (Source.PixelFormat() != pixelFormat_)
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
     TPasteArea area;
     area.left = std::max(X, 0);
     area.top = std::max(Y, 0);
@@ -243,7 +238,7 @@ TLinearBitmap::TPasteArea TLinearBitmap::PasteArea(const TLinearBitmap& Source, 
     return area;
 }
 
-void TLinearBitmap::PasteImage(TLinearBitmap& Source, int32_t X, int32_t Y, int32_t MaxWidth,
+void TLinearBitmap::PasteImage(const TLinearBitmap& Source, int32_t X, int32_t Y, int32_t MaxWidth,
                                int32_t MaxHeight) {
     const TPasteArea area = PasteArea(Source, X, Y, MaxWidth, MaxHeight);
     if (area.Empty())
@@ -258,7 +253,7 @@ void TLinearBitmap::PasteImage(TLinearBitmap& Source, int32_t X, int32_t Y, int3
 // ---------------------------------------------------------------------------------------------
 // Copies
 
-void TLinearBitmap::CopyRowsFrom(TLinearBitmap& Source) {
+void TLinearBitmap::CopyRowsFrom(const TLinearBitmap& Source) {
     // The content of a row: a padded destination must not read past a packed source's row.
     const size_t rowBytes = static_cast<size_t>(width_) * pixelSize_;
     for (int32_t y = 0; y < height_; ++y) {
@@ -269,8 +264,8 @@ void TLinearBitmap::CopyRowsFrom(TLinearBitmap& Source) {
         SetPalette(Source.Palette());
 }
 
-void TLinearBitmap::Assign(TAssignObject& Source) {
-    auto* source = dynamic_cast<TLinearBitmap*>(&Source);
+void TLinearBitmap::Assign(const TAssignObject& Source) {
+    const auto* source = dynamic_cast<const TLinearBitmap*>(&Source);
     if (source == nullptr) {
         TAssignObject::Assign(Source);
         return;
@@ -285,7 +280,7 @@ void TLinearBitmap::Assign(TAssignObject& Source) {
     CopyRowsFrom(*source);
 }
 
-void TLinearBitmap::AssignTo(TAssignObject& Dest) {
+void TLinearBitmap::AssignTo(TAssignObject& Dest) const {
     TAssignObject::AssignTo(Dest);
 }
 
@@ -306,7 +301,7 @@ void TLinearBitmap::ConvertTo(TPixelFormat Format) {
         ConvertTo32();
         break;
     default:
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
     }
 }
 
@@ -404,7 +399,7 @@ void TLinearBitmap::ConvertTo32() {
 uint16_t TLinearBitmap::GrayAt(int32_t X, int32_t Y) const {
     if (!allocated_ || (pixelFormat_ != PixelFormat8 && pixelFormat_ != PixelFormat16 &&
                         pixelFormat_ != PixelFormat24))
-        throw Exception("Unsupported pixel format");
+        RaiseUnsupportedPixelFormat<Exception>();
     const uint8_t* p = PixelPointer(std::clamp(X, 0, width_ - 1), std::clamp(Y, 0, height_ - 1));
     switch (pixelFormat_) {
     case PixelFormat8:

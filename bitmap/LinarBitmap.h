@@ -1,7 +1,7 @@
 #pragma once
 // TLinearBitmap: the one image container every stage exchanges. Width x Height pixels in one
-// block of equally spaced rows, row 0 at the top, reached through the virtual RowPointer so
-// that descendants may keep their pixels elsewhere (a mapped file, the host's memory).
+// block of equally spaced rows, row 0 at the top, reached through RowPointer (whose virtual
+// RowAddress lets descendants keep their pixels elsewhere: a mapped file, the host's memory).
 #include "core/Exception.h"
 
 #include <array>
@@ -9,10 +9,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-
-namespace toolkit {
-class TPersistent; // the UI library's assignable objects; exchanged in UIBitmapExchange
-}
 
 namespace stipplor {
 
@@ -42,6 +38,16 @@ public:
     const char* ClassName() const noexcept override { return "ELinearBitmap"; }
 };
 
+// "Unsupported pixel format", raised as ELinearBitmap; the few places whose callers expect the
+// common class (GrayAt, the TIFF writer) name Exception.
+template <class E = ELinearBitmap> [[noreturn]] void RaiseUnsupportedPixelFormat() {
+    throw E("Unsupported pixel format");
+}
+
+// The largest pixel block a bitmap may own, and the longest whole view of a mapped one: block
+// sizes and offsets within them stay 32-bit numbers.
+inline constexpr int64_t MaxBlockBytes = 2147483646;
+
 class EUnsupportedFileFormat : public Exception {
 public:
     using Exception::Exception;
@@ -50,13 +56,14 @@ public:
 
 // Objects that copy themselves into each other: Assign asks the source to AssignTo us, and
 // AssignTo asks the destination to Assign us, until one side knows the other. A pair in which
-// neither knows the other is refused instead of forwarding for ever.
+// neither knows the other is refused instead of forwarding for ever. The source of a copy is
+// only read.
 class TAssignObject {
 public:
     virtual ~TAssignObject() = default;
     virtual const char* ClassName() const noexcept { return "TAssignObject"; }
-    virtual void Assign(TAssignObject& Source);
-    virtual void AssignTo(TAssignObject& Dest);
+    virtual void Assign(const TAssignObject& Source);
+    virtual void AssignTo(TAssignObject& Dest) const;
 
 protected:
     TAssignObject() = default;
@@ -66,6 +73,7 @@ protected:
 
 [[noreturn]] void RaiseCannotAssign(const char* sourceClass, const char* destClass);
 
+// Readers take `const TLinearBitmap&` and get const pixels; writers take `TLinearBitmap&`.
 class TLinearBitmap : public TAssignObject {
 public:
     TLinearBitmap() = default;
@@ -86,9 +94,12 @@ public:
     const char* ClassName() const noexcept override { return "TLinearBitmap"; }
 
     // --- virtual operations, in the order of the original design ---
-    void Assign(TAssignObject& Source) override;
-    void AssignTo(TAssignObject& Dest) override;
-    virtual uint8_t* RowPointer(int32_t Y);
+    void Assign(const TAssignObject& Source) override;
+    void AssignTo(TAssignObject& Dest) const override;
+    // Address of row Y, for writing or for reading; both go through the virtual RowAddress,
+    // so a descendant decides where its rows are.
+    uint8_t* RowPointer(int32_t Y) { return RowAddress(Y); }
+    const uint8_t* RowPointer(int32_t Y) const { return RowAddress(Y); }
     virtual void ConvertTo(TPixelFormat Format);
     virtual void Allocate(int32_t Width, int32_t Height, TPixelFormat Format,
                           int32_t BytesPerLine = 0);
@@ -97,12 +108,8 @@ public:
     virtual void Fill(uint8_t Value);
     virtual void TakeOver(TLinearBitmap& Other);
     virtual void PackRows();
-    virtual void PasteImage(TLinearBitmap& Source, int32_t X, int32_t Y,
+    virtual void PasteImage(const TLinearBitmap& Source, int32_t X, int32_t Y,
                             int32_t MaxWidth = WholeImage, int32_t MaxHeight = WholeImage);
-
-    // The UI library's bitmaps, graphics and pictures (defined with the exchange).
-    void Assign(toolkit::TPersistent& Source);
-    void AssignTo(toolkit::TPersistent& Dest);
 
     static constexpr int32_t WholeImage = 2147483647;
 
@@ -114,19 +121,27 @@ public:
     int32_t PixelSize() const noexcept { return pixelSize_; }
     int32_t Size() const noexcept { return size_; }
     bool Allocated() const noexcept { return allocated_; }
-    uint8_t* Pixels() const noexcept { return pixels_; }
-    uint8_t* Palette() const noexcept { return palette_.get(); }
+    uint8_t* Pixels() noexcept { return pixels_; }
+    const uint8_t* Pixels() const noexcept { return pixels_; }
+    uint8_t* Palette() noexcept { return palette_.get(); }
+    const uint8_t* Palette() const noexcept { return palette_.get(); }
 
     // Row and pixel addresses of a bitmap whose pixels form one block; offsets in 64 bits.
-    uint8_t* DirectRowPointer(int32_t Y) const noexcept { return AddressAt(pixels_, RowOffset(Y)); }
-    uint8_t* PixelPointer(int32_t X, int32_t Y) const noexcept {
-        return AddressAt(pixels_, RowOffset(Y) + static_cast<int64_t>(X) * pixelSize_);
+    uint8_t* DirectRowPointer(int32_t Y) noexcept { return AddressAt(pixels_, RowOffset(Y)); }
+    const uint8_t* DirectRowPointer(int32_t Y) const noexcept {
+        return AddressAt(pixels_, RowOffset(Y));
+    }
+    uint8_t* PixelPointer(int32_t X, int32_t Y) noexcept {
+        return AddressAt(pixels_, PixelOffset(X, Y));
+    }
+    const uint8_t* PixelPointer(int32_t X, int32_t Y) const noexcept {
+        return AddressAt(pixels_, PixelOffset(X, Y));
     }
     int64_t RowOffset(int32_t Y) const noexcept { return static_cast<int64_t>(Y) * bytesPerLine_; }
 
     uint16_t GrayAt(int32_t X, int32_t Y) const;
     bool IsGray() const;
-    void SaveToFile(const std::string& FileName);
+    void SaveToFile(const std::string& FileName) const;
 
     // Copies the palette of another 8-bit bitmap (or a 768-byte table) into ours.
     void SetPalette(const uint8_t* palette768);
@@ -143,11 +158,20 @@ protected:
     TPasteArea PasteArea(const TLinearBitmap& Source, int32_t X, int32_t Y, int32_t MaxWidth,
                          int32_t MaxHeight) const;
 
+    // Where row Y starts: in the block here; a descendant may first bring the row into view.
+    // Reading a row of a const bitmap may do that too, so this is const and returns the
+    // address for both forms of RowPointer.
+    virtual uint8_t* RowAddress(int32_t Y) const;
+
+    int64_t PixelOffset(int32_t X, int32_t Y) const noexcept {
+        return RowOffset(Y) + static_cast<int64_t>(X) * pixelSize_;
+    }
+
     // Address base + offset, computed on integers: a windowed bitmap's base is not inside any
     // object, so pointer arithmetic on it would be undefined.
-    static uint8_t* AddressAt(uint8_t* base, int64_t offset) noexcept {
-        return reinterpret_cast<uint8_t*>(reinterpret_cast<uintptr_t>(base) +
-                                          static_cast<uintptr_t>(offset));
+    template <class Byte> static Byte* AddressAt(Byte* base, int64_t offset) noexcept {
+        return reinterpret_cast<Byte*>(reinterpret_cast<uintptr_t>(base) +
+                                       static_cast<uintptr_t>(offset));
     }
 
     // Empties the fields without freeing anything (after the block was handed elsewhere).
@@ -169,12 +193,15 @@ protected:
     int32_t pixelSize_ = 0;
     int32_t size_ = 0;
     bool allocated_ = false;
-    uint8_t* pixels_ = nullptr;          // where row 0 starts; owned block or borrowed
+    // Where row 0 starts: the owned block, a borrowed one, or the base of a mapped view.
+    // Mutable because a windowed descendant moves its view, and so this base, while a const
+    // bitmap's rows are read; the pixels themselves never change through a const bitmap.
+    mutable uint8_t* pixels_ = nullptr;
     std::unique_ptr<uint8_t[]> block_;   // the owned pixel block, when there is one
     std::unique_ptr<uint8_t[]> palette_; // 768 bytes, held only in PixelFormat8
 
 private:
-    void CopyRowsFrom(TLinearBitmap& Source);
+    void CopyRowsFrom(const TLinearBitmap& Source);
     // Makes a converted block of packed rows the pixels, in `format`, with `palette` (8 bits).
     void AdoptConverted(std::unique_ptr<uint8_t[]> block, TPixelFormat format,
                         std::unique_ptr<uint8_t[]> palette) noexcept;

@@ -59,7 +59,7 @@ void PaletteFromHandle(toolkit::HPALETTE Handle, int Count, uint8_t* Dest) {
     std::memset(Dest + 3 * read, 0, static_cast<size_t>(PaletteBytes - 3 * read));
 }
 
-void CopyPixelsTo(TLinearBitmap& Source, TBitmap& Dest) {
+void CopyPixelsTo(const TLinearBitmap& Source, TBitmap& Dest) {
     if (!Source.Allocated() || Source.Height() < 1)
         return;
     if (Dest.Width() != Source.Width() || Dest.Height() != Source.Height())
@@ -101,13 +101,13 @@ void CopyPixelsTo(TLinearBitmap& Source, TBitmap& Dest) {
         }
         return;
     }
-    throw ELinearBitmap("Unsupported pixel format");
+    RaiseUnsupportedPixelFormat();
 }
 
-void TLinearBitmap::Assign(toolkit::TPersistent& Source) {
+void AssignFromUI(TLinearBitmap& Dest, toolkit::TPersistent& Source) {
     if (auto* bitmap = dynamic_cast<TBitmap*>(&Source);
         bitmap && IsLinearFormat(bitmap->PixelFormat())) {
-        CopyFromUIBitmap(*this, *bitmap);
+        CopyFromUIBitmap(Dest, *bitmap);
         return;
     }
     TBitmap temporary;
@@ -128,31 +128,31 @@ void TLinearBitmap::Assign(toolkit::TPersistent& Source) {
             temporary.PixelFormat() != toolkit::pf24bit)
             temporary.SetPixelFormat(toolkit::pf24bit);
     }
-    CopyFromUIBitmap(*this, temporary);
+    CopyFromUIBitmap(Dest, temporary);
 }
 
-void TLinearBitmap::AssignTo(toolkit::TPersistent& Dest) {
+void AssignToUI(const TLinearBitmap& Source, toolkit::TPersistent& Dest) {
     if (auto* picture = dynamic_cast<toolkit::TPicture*>(&Dest)) {
-        AssignTo(picture->Bitmap());
+        AssignToUI(Source, picture->Bitmap());
         return;
     }
     auto* bitmap = dynamic_cast<TBitmap*>(&Dest);
     if (bitmap == nullptr)
-        RaiseCannotAssign(ClassName(), Dest.ClassName());
-    if (!Allocated())
+        RaiseCannotAssign(Source.ClassName(), Dest.ClassName());
+    if (!Source.Allocated())
         return;
-    const bool grey16 = PixelFormat() == PixelFormat16;
+    const bool grey16 = Source.PixelFormat() == PixelFormat16;
     // Emptied first so that changing the format converts no stale pixels.
     bitmap->SetSize(0, 0);
     bitmap->SetPixelFormat(grey16 ? toolkit::pf8bit
-                                  : static_cast<toolkit::TPixelFormat>(PixelFormat()));
-    if (grey16 || PixelFormat() == PixelFormat8) {
+                                  : static_cast<toolkit::TPixelFormat>(Source.PixelFormat()));
+    if (grey16 || Source.PixelFormat() == PixelFormat8) {
         const toolkit::TPaletteHandle palette(
-            PaletteToHandle(grey16 ? GrayPalette.data() : Palette(), 256));
+            PaletteToHandle(grey16 ? GrayPalette.data() : Source.Palette(), 256));
         bitmap->SetPalette(palette.Get());
     }
-    bitmap->SetSize(Width(), Height());
-    CopyPixelsTo(*this, *bitmap);
+    bitmap->SetSize(Source.Width(), Source.Height());
+    CopyPixelsTo(Source, *bitmap);
 }
 
 } // namespace stipplor

@@ -31,17 +31,59 @@ set(STIPPLOR_SAMPLES_DIR "${CMAKE_SOURCE_DIR}/tests/data/samples")
 
 include(GoogleTest)
 
-# stipplor_add_library(<name> [SHARED] LIBS ...): a subsystem's library of every .cpp in its folder.
+# stipplor_publish_headers(<target> <scope> <header>...): a target's headers, as dependents
+# include them. Each gets a link in an include root of the target's own in the build tree,
+# include/<target>/<folder>/<header>; that root, not the source tree, is the target's include
+# directory. So a library sees the headers of what it links and nothing else, and including a
+# header of a library that it does not link fails to compile.
+function(stipplor_publish_headers target scope)
+    set(root ${CMAKE_BINARY_DIR}/include/${target})
+    file(REMOVE_RECURSE ${root}) # a header that moved to another library must not linger
+    foreach(header ${ARGN})
+        file(RELATIVE_PATH relative ${CMAKE_SOURCE_DIR} ${header})
+        get_filename_component(folder ${relative} DIRECTORY)
+        file(MAKE_DIRECTORY ${root}/${folder})
+        file(CREATE_LINK ${header} ${root}/${relative} SYMBOLIC COPY_ON_ERROR)
+    endforeach()
+    target_include_directories(${target} ${scope} ${root})
+endfunction()
+
+# stipplor_add_library(<name> [SHARED] [MODULES <module>...] [EXCEPT <module>...]
+#                      [LIBS <lib>...] [PRIVATE_LIBS <lib>...]):
+# a subsystem's library of the modules (file pairs <module>.cpp and <module>.h) of the calling
+# folder: those named by MODULES, or every module but those named by EXCEPT. LIBS are what its
+# headers need too (dependents see them); PRIVATE_LIBS only its sources use.
 function(stipplor_add_library name)
-    cmake_parse_arguments(L "SHARED" "" "LIBS" ${ARGN})
-    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-    if(L_SHARED)
-        add_library(${name} SHARED ${sources})
-    else()
-        add_library(${name} STATIC ${sources})
+    cmake_parse_arguments(L "SHARED" "" "MODULES;EXCEPT;LIBS;PRIVATE_LIBS" ${ARGN})
+    set(dir ${CMAKE_CURRENT_SOURCE_DIR})
+    if(NOT L_MODULES)
+        file(GLOB files CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.h)
+        foreach(file ${files})
+            get_filename_component(module ${file} NAME_WE)
+            list(APPEND L_MODULES ${module})
+        endforeach()
+        list(REMOVE_DUPLICATES L_MODULES)
+        if(L_EXCEPT)
+            list(REMOVE_ITEM L_MODULES ${L_EXCEPT})
+        endif()
     endif()
-    target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
-    target_link_libraries(${name} PUBLIC ${L_LIBS})
+    set(sources)
+    set(headers)
+    foreach(module ${L_MODULES})
+        if(EXISTS ${dir}/${module}.cpp)
+            list(APPEND sources ${dir}/${module}.cpp)
+        endif()
+        if(EXISTS ${dir}/${module}.h)
+            list(APPEND headers ${dir}/${module}.h)
+        endif()
+    endforeach()
+    if(L_SHARED)
+        add_library(${name} SHARED ${sources} ${headers})
+    else()
+        add_library(${name} STATIC ${sources} ${headers})
+    endif()
+    stipplor_publish_headers(${name} PUBLIC ${headers})
+    target_link_libraries(${name} PUBLIC ${L_LIBS} PRIVATE ${L_PRIVATE_LIBS})
 endfunction()
 
 # stipplor_add_test(<name> SOURCES ... LIBS ... [LABELS ...]): one GoogleTest executable, each

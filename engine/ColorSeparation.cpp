@@ -18,10 +18,6 @@ constexpr int32_t MaxEncodeIndex = TLuminanceTables::EncodeEntries - 1;
 // Below this many bytes a table is applied on the calling thread: threads cost more.
 constexpr int64_t ParallelTableBytes = 2097152;
 
-[[noreturn]] void RaiseUnsupportedFormat() {
-    throw ELinearBitmap("Unsupported pixel format");
-}
-
 // The weighted products of each channel value, computed once: the per-pixel sum then adds
 // the very same doubles the formula would multiply out.
 struct TWeightedLinear {
@@ -42,7 +38,7 @@ inline uint8_t EncodeSum(const TLuminanceTables& T, double sum) {
 
 void RequireFormat(const TLinearBitmap& Bitmap, TPixelFormat Format) {
     if (!Bitmap.Allocated() || Bitmap.PixelFormat() != Format)
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
 }
 
 void AllocatePlaneLike(TLinearBitmap& Plane, const TLinearBitmap& Source) {
@@ -58,8 +54,8 @@ void MapRowBytes(const TToneTable& Table, uint8_t* row, int64_t count) {
 // Runs Work on Source, or on a private copy of it when Source is also one of the outputs,
 // whose allocation would destroy the pixels still to be read.
 template <class Work>
-void WithDistinctSource(TLinearBitmap& Source, std::initializer_list<TLinearBitmap*> outputs,
-                        Work&& work) {
+void WithDistinctSource(const TLinearBitmap& Source,
+                        std::initializer_list<const TLinearBitmap*> outputs, Work&& work) {
     bool aliased = std::find(outputs.begin(), outputs.end(), &Source) != outputs.end();
     if (!aliased) {
         work(Source);
@@ -139,7 +135,7 @@ void ApplyTable(const TToneTable& Table, TLinearBitmap& Bitmap, int32_t Channel)
         MapRowBytes(Table, Bitmap.RowPointer(y), rowBytes);
 }
 
-void MakeGreyPlane(TLinearBitmap& Source, TLinearBitmap& Dest, float Gamma) {
+void MakeGreyPlane(const TLinearBitmap& Source, TLinearBitmap& Dest, float Gamma) {
     if (&Source == &Dest) {
         MakeGreyInPlace(Dest, Gamma);
         return;
@@ -181,7 +177,7 @@ void MakeGreyInPlace(TLinearBitmap& Bitmap, float Gamma) {
     if (Bitmap.Allocated() && Bitmap.PixelFormat() == PixelFormat32)
         Bitmap.ConvertTo(PixelFormat24);
     if (!Bitmap.Allocated())
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
     if (Bitmap.PixelFormat() == PixelFormat24) {
         TLinearBitmap grey;
         MakeGreyPlane(Bitmap, grey, Gamma);
@@ -189,7 +185,7 @@ void MakeGreyInPlace(TLinearBitmap& Bitmap, float Gamma) {
         return;
     }
     if (Bitmap.PixelFormat() != PixelFormat8)
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
     auto tables = std::make_unique<TLuminanceTables>();
     MakeLuminanceTables(*tables, Gamma);
     const uint8_t* palette = Bitmap.Palette() ? Bitmap.Palette() : GrayPalette.data();
@@ -203,22 +199,34 @@ void MakeGreyInPlace(TLinearBitmap& Bitmap, float Gamma) {
     Bitmap.SetPalette(GrayPalette.data());
 }
 
-void CreatePlanes(TPlaneArray& Planes, int32_t Count) {
-    const int32_t n = std::clamp<int32_t>(Count, 0, static_cast<int32_t>(Planes.size()));
-    for (int32_t i = 0; i < n; ++i)
-        Planes[i] = std::make_unique<TLinearBitmap>();
+void TPlaneSet::Free(int32_t Index) noexcept {
+    if (Index >= 0 && Index < count_)
+        planes_[Index].reset();
 }
 
-void FreePlanes(TPlaneArray& Planes, int32_t Count) {
-    const int32_t n = std::clamp<int32_t>(Count, 0, static_cast<int32_t>(Planes.size()));
-    for (int32_t i = 0; i < n; ++i)
-        Planes[i].reset();
+void TPlaneSet::Replace(int32_t Index, std::unique_ptr<TLinearBitmap> Bitmap) noexcept {
+    if (Index >= 0 && Index < count_)
+        planes_[Index] = std::move(Bitmap);
 }
 
-void SplitRGB(TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap& GPlane,
+TPlaneSet CreatePlanes(int32_t Count) {
+    TPlaneSet planes;
+    planes.count_ = std::clamp<int32_t>(Count, 0, TPlaneSet::MaxPlanes);
+    for (int32_t i = 0; i < planes.count_; ++i)
+        planes.planes_[i] = std::make_unique<TLinearBitmap>();
+    return planes;
+}
+
+void FreePlanes(TPlaneSet& Planes) noexcept {
+    for (auto& plane : Planes.planes_)
+        plane.reset();
+    Planes.count_ = 0;
+}
+
+void SplitRGB(const TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap& GPlane,
               TLinearBitmap& BPlane) {
     RequireFormat(Source, PixelFormat24);
-    WithDistinctSource(Source, {&RPlane, &GPlane, &BPlane}, [&](TLinearBitmap& src) {
+    WithDistinctSource(Source, {&RPlane, &GPlane, &BPlane}, [&](const TLinearBitmap& src) {
         for (TLinearBitmap* plane : {&RPlane, &GPlane, &BPlane})
             AllocatePlaneLike(*plane, src);
         const int32_t width = src.Width();
@@ -236,17 +244,13 @@ void SplitRGB(TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap& GPlan
     });
 }
 
-void MakeRGBPlanes(TLinearBitmap& Source, TPlaneArray& Planes) {
-    CreatePlanes(Planes, 3);
-    try {
-        SplitRGB(Source, *Planes[0], *Planes[1], *Planes[2]);
-    } catch (...) {
-        FreePlanes(Planes, 3);
-        throw;
-    }
+TPlaneSet MakeRGBPlanes(const TLinearBitmap& Source) {
+    TPlaneSet planes = CreatePlanes(3);
+    SplitRGB(Source, planes[0], planes[1], planes[2]);
+    return planes;
 }
 
-void SeparateCMYK(TLinearBitmap& Source, TLinearBitmap& CPlane, TLinearBitmap& MPlane,
+void SeparateCMYK(const TLinearBitmap& Source, TLinearBitmap& CPlane, TLinearBitmap& MPlane,
                   TLinearBitmap& YPlane, TLinearBitmap& KPlane, float u, float Gamma) {
     RequireFormat(Source, PixelFormat24);
     const float usage = EffectiveBlackUsage(u);
@@ -265,7 +269,7 @@ void SeparateCMYK(TLinearBitmap& Source, TLinearBitmap& CPlane, TLinearBitmap& M
             scaled[k * 256 + d] = RoundToByte(d * f);
     }
 
-    WithDistinctSource(Source, {&CPlane, &MPlane, &YPlane, &KPlane}, [&](TLinearBitmap& src) {
+    WithDistinctSource(Source, {&CPlane, &MPlane, &YPlane, &KPlane}, [&](const TLinearBitmap& src) {
         for (TLinearBitmap* plane : {&CPlane, &MPlane, &YPlane, &KPlane})
             AllocatePlaneLike(*plane, src);
         const int32_t width = src.Width();

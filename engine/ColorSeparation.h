@@ -38,21 +38,54 @@ void ApplyTable(const TToneTable& Table, TLinearBitmap& Bitmap, int32_t Channel)
 
 // A 24-bit source with gamma exactly 1 uses Round((2*red + 3*green + blue) / 6); every other
 // case goes through the luminance tables (8-bit pictures through their palette).
-void MakeGreyPlane(TLinearBitmap& Source, TLinearBitmap& Dest, float Gamma);
+void MakeGreyPlane(const TLinearBitmap& Source, TLinearBitmap& Dest, float Gamma);
 void MakeGreyInPlace(TLinearBitmap& Bitmap, float Gamma);
 
-using TPlaneArray = std::array<std::unique_ptr<TLinearBitmap>, 4>;
+// The planes of one separation, owned by the set: made by CreatePlanes, freed by FreePlanes or
+// when the set goes. A plane may also be freed on its own as soon as it is used up, or give
+// its place to another bitmap (its screen, for instance). Move-only.
+class TPlaneSet {
+public:
+    static constexpr int32_t MaxPlanes = 4;
 
-void CreatePlanes(TPlaneArray& Planes, int32_t Count);
-void FreePlanes(TPlaneArray& Planes, int32_t Count);
+    TPlaneSet() = default;
+    TPlaneSet(TPlaneSet&&) noexcept = default;
+    TPlaneSet& operator=(TPlaneSet&&) noexcept = default;
+    TPlaneSet(const TPlaneSet&) = delete;
+    TPlaneSet& operator=(const TPlaneSet&) = delete;
 
-void SplitRGB(TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap& GPlane,
+    // The number of places; planes freed on their own still count.
+    int32_t Count() const noexcept { return count_; }
+    bool Holds(int32_t Index) const noexcept {
+        return Index >= 0 && Index < count_ && planes_[Index] != nullptr;
+    }
+    // Plane Index, which must be held.
+    TLinearBitmap& operator[](int32_t Index) noexcept { return *planes_[Index]; }
+    const TLinearBitmap& operator[](int32_t Index) const noexcept { return *planes_[Index]; }
+
+    void Free(int32_t Index) noexcept;
+    void Replace(int32_t Index, std::unique_ptr<TLinearBitmap> Bitmap) noexcept;
+
+private:
+    friend TPlaneSet CreatePlanes(int32_t Count);
+    friend void FreePlanes(TPlaneSet& Planes) noexcept;
+
+    std::array<std::unique_ptr<TLinearBitmap>, MaxPlanes> planes_;
+    int32_t count_ = 0;
+};
+
+// Count (3 or 4; cut to 0..4) empty planes.
+[[nodiscard]] TPlaneSet CreatePlanes(int32_t Count);
+// Frees every plane now; the set is empty afterwards.
+void FreePlanes(TPlaneSet& Planes) noexcept;
+
+void SplitRGB(const TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap& GPlane,
               TLinearBitmap& BPlane);
-// Planes[0..2] become the R, G and B planes; on failure all three are freed.
-void MakeRGBPlanes(TLinearBitmap& Source, TPlaneArray& Planes);
+// The R, G and B planes, in this order; nothing is left over on failure.
+[[nodiscard]] TPlaneSet MakeRGBPlanes(const TLinearBitmap& Source);
 
 // Ink planes by direct conversion with black generation; u is the black ink usage (0..1).
-void SeparateCMYK(TLinearBitmap& Source, TLinearBitmap& CPlane, TLinearBitmap& MPlane,
+void SeparateCMYK(const TLinearBitmap& Source, TLinearBitmap& CPlane, TLinearBitmap& MPlane,
                   TLinearBitmap& YPlane, TLinearBitmap& KPlane, float u, float Gamma);
 
 // The gamma actually used for a reported image gamma, and the usage actually used for a

@@ -53,7 +53,7 @@ std::unique_ptr<TLinearBitmap> NewCell(int32_t N) {
     return cell;
 }
 
-std::unique_ptr<TLinearBitmap> CopyOf(TLinearBitmap& Bitmap) {
+std::unique_ptr<TLinearBitmap> CopyOf(const TLinearBitmap& Bitmap) {
     auto copy = std::make_unique<TLinearBitmap>();
     copy->Assign(Bitmap);
     return copy;
@@ -102,7 +102,7 @@ void InvertPixels(TLinearBitmap& Bitmap) {
     }
 }
 
-int64_t NonzeroPixels(TLinearBitmap& Bitmap) {
+int64_t NonzeroPixels(const TLinearBitmap& Bitmap) {
     int64_t n = 0;
     for (int32_t y = 0; y < Bitmap.Height(); ++y) {
         const uint8_t* row = Bitmap.RowPointer(y);
@@ -119,7 +119,7 @@ public:
         : n_(N), wordsPerRow_((N + 31) / 32), bytes_(size_t(256) * N * N),
           words_(size_t(256) * N * wordsPerRow_, 0) {
         for (int e = 0; e < 256; ++e) {
-            TLinearBitmap& image = *Table[e].Image;
+            const TLinearBitmap& image = *Table[e].Image;
             levels_[e] = Table[e].Level;
             for (int32_t r = 0; r < N; ++r) {
                 const uint8_t* src = image.RowPointer(r);
@@ -174,7 +174,7 @@ int32_t ScaledSide(int64_t side, int32_t N) {
 }
 
 // One row of cells: each of its N output rows is the byte rows of the chosen dots side by side.
-void ScreenRowOfCells(TLinearBitmap& Plane, int32_t y, const TDotRows& dots,
+void ScreenRowOfCells(const TLinearBitmap& Plane, int32_t y, const TDotRows& dots,
                       const std::function<uint8_t*(int32_t)>& targetRow) {
     const int32_t N = dots.CellSize(), width = Plane.Width();
     std::vector<uint8_t> entries(width);
@@ -189,7 +189,7 @@ void ScreenRowOfCells(TLinearBitmap& Plane, int32_t y, const TDotRows& dots,
 // Unturned screen: each output row is the byte rows of the chosen dots side by side. A
 // windowed target is filled in bands that are brought into view first, so that the rows of
 // a band can still be written in parallel.
-void ScreenIntoBytes(TLinearBitmap& Plane, TLinearBitmap& Target, const TDotRows& dots) {
+void ScreenIntoBytes(const TLinearBitmap& Plane, TLinearBitmap& Target, const TDotRows& dots) {
     const int32_t N = dots.CellSize();
     auto* windowed = dynamic_cast<TFileMappedBitmap*>(&Target);
     if (Plane.IsWindowed() || !windowed || !windowed->IsWindowed()) {
@@ -211,7 +211,7 @@ void ScreenIntoBytes(TLinearBitmap& Plane, TLinearBitmap& Target, const TDotRows
 }
 
 // Turned screen: the dot chosen for every cell, three spare bytes at the end for word reads.
-std::vector<uint8_t> ChooseAllEntries(TLinearBitmap& Plane, const TDotRows& dots) {
+std::vector<uint8_t> ChooseAllEntries(const TLinearBitmap& Plane, const TDotRows& dots) {
     const int32_t width = Plane.Width();
     std::vector<uint8_t> entries(size_t(width) * Plane.Height() + 3, 0);
     ForEachRow(Plane.Height(), !Plane.IsWindowed(), [&](int32_t y) {
@@ -244,7 +244,7 @@ void MirrorDots(TDotPatternTable& Table, int32_t CellSize) {
     RequireCellSize(N);
     const int32_t h = N / 2;
     for (int k = 129; k <= 255; ++k) {
-        TLinearBitmap& partner = *Table[255 - k].Image;
+        const TLinearBitmap& partner = *Table[255 - k].Image;
         auto cell = NewCell(N);
         cell->PasteImage(partner, -h, -h);
         cell->PasteImage(partner, N - h, -h);
@@ -290,7 +290,7 @@ void MakeRasterPattern(TLinearBitmap& Source, TLinearBitmap& Dest, int32_t CellS
         throw ELinearBitmap("Unsupported dot shape");
     RequireCellSize(CellSize);
     if (!Source.Allocated() || Source.PixelFormat() != PixelFormat8)
-        throw ELinearBitmap("Unsupported pixel format");
+        RaiseUnsupportedPixelFormat();
     const int32_t N = CellSize;
     const double theta = ScreenAngle(Angle);
     const bool rotating = theta > 0;

@@ -2,6 +2,7 @@
 
 #include "bitmap/FileMappedBitmap.h"
 #include "core/Rounding.h"
+#include "engine/Kernels.h"
 #include "engine/MultiCoreProcessing.h"
 #include "engine/RowLoop.h"
 
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <limits>
 #include <numbers>
+#include <type_traits>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -28,14 +30,10 @@ constexpr int32_t StripWidth = 256;
 // Beyond this many turns a negative angle is folded in one step instead of turn by turn.
 constexpr double StepwiseFoldLimit = -TwoPi * 4096.0;
 
-[[noreturn]] void RaiseUnsupportedFormat() {
-    throw ELinearBitmap("Unsupported pixel format");
-}
-
 void RequireAllocated8or24(const TLinearBitmap& Bitmap) {
     if (!Bitmap.Allocated() ||
         (Bitmap.PixelFormat() != PixelFormat8 && Bitmap.PixelFormat() != PixelFormat24))
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
 }
 
 void RequireFiniteAngle(double Angle) {
@@ -43,8 +41,11 @@ void RequireFiniteAngle(double Angle) {
         throw ELinearBitmap("Invalid rotation angle");
 }
 
-TFileMappedBitmap* WindowedMapped(TLinearBitmap& Bitmap) {
-    auto* mapped = dynamic_cast<TFileMappedBitmap*>(&Bitmap);
+// The file-mapped bitmap behind Bitmap when it is windowed (const for a source).
+template <class Bitmap> auto* WindowedMapped(Bitmap& bitmap) {
+    using Mapped =
+        std::conditional_t<std::is_const_v<Bitmap>, const TFileMappedBitmap, TFileMappedBitmap>;
+    auto* mapped = dynamic_cast<Mapped*>(&bitmap);
     return (mapped && mapped->IsWindowed()) ? mapped : nullptr;
 }
 
@@ -287,11 +288,6 @@ STIPPLOR_AVX2 int64_t BackRowAvx2(const TBackGeometry& g, const Lanes& lanes, ui
     }
     return x;
 }
-
-bool HaveAvx2() {
-    static const bool have = __builtin_cpu_supports("avx2");
-    return have;
-}
 #endif
 
 // The 32-bit lane arithmetic of the vector kernels holds for every geometry below these sizes.
@@ -336,7 +332,7 @@ void ForEachPiece(TLinearBitmap& Dest, bool tiles, Prepare&& prepare, Row&& row)
 
 void RequireDest8(const TLinearBitmap& Dest) {
     if (!Dest.Allocated() || Dest.PixelFormat() != PixelFormat8)
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
 }
 
 } // namespace
@@ -371,11 +367,11 @@ TBitmapSize RotatedSize(const TLinearBitmap& Bitmap, double Angle, double Scale)
     return {static_cast<int32_t>(sizeX), static_cast<int32_t>(sizeY)};
 }
 
-void RotateBitmap(TLinearBitmap& Source, TLinearBitmap& Dest, double Angle) {
+void RotateBitmap(const TLinearBitmap& Source, TLinearBitmap& Dest, double Angle) {
     RequireAllocated8or24(Source);
     RequireAllocated8or24(Dest);
     if (Source.PixelFormat() != Dest.PixelFormat())
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
     RequireFiniteAngle(Angle);
     if (Source.IsWindowed())
         throw ELinearBitmap("Cannot rotate a windowed bitmap");
@@ -410,10 +406,10 @@ void RotateBitmap(TLinearBitmap& Source, TLinearBitmap& Dest, double Angle) {
     });
 }
 
-void RotatePackedBits(TLinearBitmap& Source, TLinearBitmap& Dest, TBitmapSize Content,
+void RotatePackedBits(const TLinearBitmap& Source, TLinearBitmap& Dest, TBitmapSize Content,
                       double Angle) {
     if (!Source.Allocated())
-        RaiseUnsupportedFormat();
+        RaiseUnsupportedPixelFormat();
     RequireDest8(Dest);
     RequireFiniteAngle(Angle);
     // Never trust the content size beyond the bits the source really holds.
@@ -422,8 +418,9 @@ void RotatePackedBits(TLinearBitmap& Source, TLinearBitmap& Dest, TBitmapSize Co
                                   Content.Width, 0, std::min<int64_t>(sourceBits, INT32_MAX))),
                               std::clamp(Content.Height, 0, Source.Height())};
     const TBackGeometry g = MakeBackGeometry(Angle, content, Dest);
-    const bool useVectors = FitsLaneArithmetic(Dest, content);
-    TFileMappedBitmap* windowedSource = WindowedMapped(Source);
+    [[maybe_unused]] const bool useAvx2 =
+        ActiveKernel() == TKernel::AVX2 && FitsLaneArithmetic(Dest, content);
+    const TFileMappedBitmap* windowedSource = WindowedMapped(Source);
     const bool empty = content.Width == 0 || content.Height == 0;
 
     auto prepare = [&](int32_t y0, int32_t y1, int32_t x0, int32_t x1) {
@@ -440,7 +437,7 @@ void RotatePackedBits(TLinearBitmap& Source, TLinearBitmap& Dest, TBitmapSize Co
                                Source.BytesPerLine()};
         int64_t from = x0;
 #ifdef STIPPLOR_X86_KERNELS
-        if (useVectors && !empty && HaveAvx2()) {
+        if (useAvx2 && !empty) {
             int64_t low, high;
             SourceRowRange(g, y, x0, x1, low, high);
             const int64_t spanBits = (high - low + 1) * bits.BytesPerLine * 8 + 64;
@@ -471,8 +468,9 @@ void RotateCellScreen(const TCellScreen& Screen, TLinearBitmap& Dest, double Ang
         throw ELinearBitmap("Invalid bitmap size");
     const TBitmapSize content{Screen.Columns * N, Screen.Rows * N};
     const TBackGeometry g = MakeBackGeometry(Angle, content, Dest);
-    const bool useVectors =
-        FitsLaneArithmetic(Dest, content) && int64_t(Screen.Columns) * Screen.Rows < INT32_MAX;
+    [[maybe_unused]] const bool useAvx2 = ActiveKernel() == TKernel::AVX2 &&
+                                          FitsLaneArithmetic(Dest, content) &&
+                                          int64_t(Screen.Columns) * Screen.Rows < INT32_MAX;
     const TCellBits bits{&Screen};
 #ifdef STIPPLOR_X86_KERNELS
     const bool powerOfTwo = (N & (N - 1)) == 0;
@@ -487,7 +485,7 @@ void RotateCellScreen(const TCellScreen& Screen, TLinearBitmap& Dest, double Ang
     auto row = [&](uint8_t* dest, int32_t y, int32_t x0, int32_t x1) {
         int64_t from = x0;
 #ifdef STIPPLOR_X86_KERNELS
-        if (useVectors && HaveAvx2())
+        if (useAvx2)
             from = BackRowAvx2(g, lanes, dest, y, x0, x1);
 #endif
         BackRowScalar(g, bits, dest, y, from, x1);

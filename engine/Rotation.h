@@ -32,13 +32,13 @@ TBitmapSize RotatedSize(const TLinearBitmap& Bitmap, double Angle, double Scale)
 
 // Fills the allocated Dest with Source turned by Angle about both integer centres, sampling
 // bilinearly in 8-bit fixed point. Both 8-bit or both 24-bit; Source must not be windowed.
-void RotateBitmap(TLinearBitmap& Source, TLinearBitmap& Dest, double Angle);
+void RotateBitmap(const TLinearBitmap& Source, TLinearBitmap& Dest, double Angle);
 
 // Fills the allocated 8-bit Dest with 0/255 pixels from a packed source (one bit a pixel,
 // bit 0 leftmost) whose content is Content pixels, turned by Angle. Source may be a windowed
 // TFileMappedBitmap (read in 2048 x 2048 tiles), Dest a windowed one (2048-row bands); the
 // rows of a piece run on the parallel-for.
-void RotatePackedBits(TLinearBitmap& Source, TLinearBitmap& Dest, TBitmapSize Content,
+void RotatePackedBits(const TLinearBitmap& Source, TLinearBitmap& Dest, TBitmapSize Content,
                       double Angle);
 
 // A one-bit screen described by its cells instead of its pixels: Entries[row * Columns +

@@ -2,9 +2,11 @@
 // Small helpers shared by the test suites.
 #include "core/Exception.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <unistd.h>
 
 namespace stipplor::testsupport {
 
@@ -16,6 +18,14 @@ template <class F> std::string MessageOf(F&& f) {
         return e.Message();
     }
     return "(no exception)";
+}
+
+// A file name in the temporary folder that belongs to this process: test cases run as
+// concurrent processes (and several builds may test at once), so a fixed name would be shared.
+inline std::string ProcessTempPath(const std::string& name) {
+    return (std::filesystem::temp_directory_path() /
+            ("stipplor_" + std::to_string(::getpid()) + "_" + name))
+        .string();
 }
 
 // A whole file as bytes in a string; empty when it cannot be read.

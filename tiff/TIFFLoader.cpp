@@ -37,7 +37,7 @@ void PutU32(uint8_t* p, uint32_t v) {
     PutU16(p + 2, v >> 16);
 }
 
-TForm ChooseForm(TLinearBitmap& bitmap, TTIFFOptions options) {
+TForm ChooseForm(const TLinearBitmap& bitmap, TTIFFOptions options) {
     if (bitmap.Allocated()) {
         switch (bitmap.PixelFormat()) {
         case PixelFormat32:
@@ -58,7 +58,7 @@ TForm ChooseForm(TLinearBitmap& bitmap, TTIFFOptions options) {
             break;
         }
     }
-    throw Exception("Unsupported pixel format");
+    RaiseUnsupportedPixelFormat<Exception>();
 }
 
 int32_t SamplesPerPixel(TForm form) {
@@ -168,8 +168,8 @@ void AddStripArray(TDirectoryBuilder& dir, uint16_t tag, int32_t height, ValueAt
         dir.AddArray(tag, TypeLong, static_cast<uint32_t>(height), valueAt);
 }
 
-void BuildDirectory(TDirectoryBuilder& dir, TForm form, TLinearBitmap& bitmap, TTIFFOptions options,
-                    TResolutionEntries resolution) {
+void BuildDirectory(TDirectoryBuilder& dir, TForm form, const TLinearBitmap& bitmap,
+                    TTIFFOptions options, TResolutionEntries resolution) {
     const int32_t height = bitmap.Height();
     const auto rowBytes = static_cast<uint32_t>(FileRowBytes(form, bitmap.Width()));
     const auto data = static_cast<uint32_t>(DataOffset(form, height));
@@ -264,7 +264,7 @@ void ConvertRow(TForm form, const uint8_t* source, int32_t width, uint8_t* dest,
 
 // Rows are fetched one at a time through RowPointer (which may move a file-mapped bitmap's
 // window) and converted into a chunk of many rows that goes out in one Write.
-void WriteRows(TBaseStream& stream, TForm form, TLinearBitmap& bitmap, int64_t rowBytes) {
+void WriteRows(TBaseStream& stream, TForm form, const TLinearBitmap& bitmap, int64_t rowBytes) {
     const int32_t height = bitmap.Height();
     const int64_t rowsPerChunk = std::clamp<int64_t>(ChunkBytes / rowBytes, 1, height);
     std::vector<uint8_t> chunk(static_cast<size_t>(rowsPerChunk * rowBytes));
@@ -296,7 +296,8 @@ std::string TTIFFLoader::SaveFilter() const {
     return "TIFF image (*.tif)|*.tif;*.tiff";
 }
 
-void TTIFFLoader::SaveToStream(TBaseStream& Stream, std::string_view, TLinearBitmap& Bitmap) const {
+void TTIFFLoader::SaveToStream(TBaseStream& Stream, std::string_view,
+                               const TLinearBitmap& Bitmap) const {
     const uint8_t header[HeaderSize] = {'I', 'I', 42, 0, 8, 0, 0, 0};
     Stream.Write(header, HeaderSize);
 

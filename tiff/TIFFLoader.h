@@ -27,7 +27,7 @@ public:
     // the file are absolute. Rows are read one at a time through RowPointer, so a windowed
     // file-mapped bitmap larger than memory can be written.
     void SaveToStream(TBaseStream& Stream, std::string_view Ext,
-                      TLinearBitmap& Bitmap) const override;
+                      const TLinearBitmap& Bitmap) const override;
 
     TTIFFOptions Options = 0;
     double Resolution = 0; // dots per inch; 0 when unknown

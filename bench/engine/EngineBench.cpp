@@ -36,7 +36,7 @@ void UseCores(int cores) {
     SetProcessorCountForTesting(cores == 1 ? 1 : 0);
 }
 
-void Separation(TLinearBitmap& photo, int cores) {
+void Separation(const TLinearBitmap& photo, int cores) {
     UseCores(cores);
     const int runs = 10;
     TLinearBitmap c, m, y, k;
@@ -49,7 +49,7 @@ void Separation(TLinearBitmap& photo, int cores) {
                 MPs(int64_t(runs) * photo.Width() * photo.Height(), t), PeakMemoryMiB());
 }
 
-void Matrix(TLinearBitmap& photo, int cores) {
+void Matrix(const TLinearBitmap& photo, int cores) {
     UseCores(cores);
     TLinearBitmap c, m, y, k;
     SeparateCMYK(photo, c, m, y, k, 1.0f, 1.0f);
@@ -79,14 +79,13 @@ void Matrix(TLinearBitmap& photo, int cores) {
         }
 }
 
-void FullJob(TLinearBitmap& photo, int cores) {
+void FullJob(const TLinearBitmap& photo, int cores) {
     UseCores(cores);
     ResetPeakMemory();
     const double cpu = CpuSeconds();
     const TStopwatch stopwatch;
-    TPlaneArray planes;
-    CreatePlanes(planes, 4);
-    SeparateCMYK(photo, *planes[0], *planes[1], *planes[2], *planes[3], 1.0f, 1.0f);
+    TPlaneSet planes = CreatePlanes(4);
+    SeparateCMYK(photo, planes[0], planes[1], planes[2], planes[3], 1.0f, 1.0f);
     const double separation = stopwatch.Seconds();
     const double angles[4] = {22, 45, 67, 0};
     TFileMappedBitmap target; // one screening target for all planes, as the pipeline does
@@ -94,9 +93,9 @@ void FullJob(TLinearBitmap& photo, int cores) {
     int64_t outputPixels = 0;
     for (int i = 0; i < 4; ++i) {
         TRasterStageTimes times;
-        MakeRasterPattern(*planes[i], target, 16, DotShapeCircle, DegreesToRadians(angles[i]),
+        MakeRasterPattern(planes[i], target, 16, DotShapeCircle, DegreesToRadians(angles[i]),
                           &times);
-        planes[i].reset();
+        planes.Free(i);
         sum.RotateForward += times.RotateForward;
         sum.Screening += times.Screening;
         sum.RotateBack += times.RotateBack;

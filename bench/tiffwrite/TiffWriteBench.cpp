@@ -46,7 +46,7 @@ void DrawScreen(TLinearBitmap& plane) {
 }
 
 // Best of a few runs of one save; prints throughput.
-void TimeSave(const char* label, TLinearBitmap& plane, const std::string& path) {
+void TimeSave(const char* label, const TLinearBitmap& plane, const std::string& path) {
     TTIFFLoader& writer = TIFFLoaderInstance();
     writer.Options = tlBilevel;
     ResetPeakMemory();

@@ -38,7 +38,8 @@ private:
 class StreamSaver final : public FilterLoader {
 public:
     StreamSaver() : FilterLoader("Stream test (*.sts)|*.sts") {}
-    void SaveToStream(TBaseStream& Stream, std::string_view Ext, TLinearBitmap&) const override {
+    void SaveToStream(TBaseStream& Stream, std::string_view Ext,
+                      const TLinearBitmap&) const override {
         const std::string text = "stream:" + std::string(Ext);
         Stream.Write(text.data(), static_cast<int32_t>(text.size()));
     }
@@ -49,7 +50,7 @@ class FileHandler final : public FilterLoader {
 public:
     FileHandler() : FilterLoader("File test (*.fts)|*.fts") {}
     void SaveToFile(const std::string& FileName, std::string_view Ext,
-                    TLinearBitmap&) const override {
+                    const TLinearBitmap&) const override {
         if (Fail)
             throw Exception("handler failed");
         SavedTo = FileName;

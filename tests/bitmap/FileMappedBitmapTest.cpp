@@ -34,7 +34,7 @@ uintptr_t Address(const void* p) {
 }
 
 // The first byte that is not as Expected, or "".
-std::string PatternMismatch(TLinearBitmap& bitmap) {
+std::string PatternMismatch(const TLinearBitmap& bitmap) {
     for (int32_t y = 0; y < bitmap.Height(); ++y) {
         const uint8_t* row = bitmap.RowPointer(y);
         for (int32_t x = 0; x < bitmap.Width() * bitmap.PixelSize(); ++x)
@@ -56,7 +56,32 @@ TEST(FileMappedBitmap, WindowLengthHoldsWholeRowsAndOneByte) {
         bitmap.AllocateIn(c.rowBytes, 1, PixelFormat8, bsTempFile, false);
         bitmap.WindowSize = c.windowSize;
         EXPECT_EQ(bitmap.WindowLength(), c.expected) << c.rowBytes << " / " << c.windowSize;
+        EXPECT_EQ(bitmap.WindowSize, c.windowSize) << "asking for the length changes no setting";
     }
+}
+
+TEST(FileMappedBitmap, ConstReadersReachEveryRowOfAWindowedBitmap) {
+    TemporaryFolder folder;
+    TFileMappedBitmap bitmap;
+    bitmap.WindowSize = 7000; // two 3000-byte rows a view
+    bitmap.AllocateIn(1000, 25, PixelFormat24, bsTempFile, false);
+    WritePattern(bitmap);
+    const TFileMappedBitmap& reader = bitmap;
+    EXPECT_EQ(PatternMismatch(reader), "");
+    for (int32_t y : {24, 3, 17}) { // every read may move the view; the base follows it
+        const uintptr_t row = Address(reader.RowPointer(y));
+        EXPECT_EQ(row, Address(reader.Pixels()) + y * 3000u);
+        reader.EnsureRows(y - 3, 2);
+        EXPECT_EQ(reader.DirectRowPointer(y - 2)[2999], Expected(2999, y - 2));
+    }
+    EXPECT_TRUE(reader.IsMapped() && reader.IsWindowed()) << "reading changes no storage";
+
+    TLinearBitmap copy; // Assign and PasteImage read their source through the const form
+    copy.Assign(reader);
+    EXPECT_EQ(PatternMismatch(copy), "");
+    copy.Fill(0);
+    copy.PasteImage(reader, 0, 0);
+    EXPECT_EQ(PatternMismatch(copy), "");
 }
 
 TEST(FileMappedBitmap, WindowMovesOnlyForRowsOutsideIt) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <type_traits>
+#include <utility>
 
 using namespace stipplor;
 using namespace stipplor::testsupport;
@@ -20,6 +22,16 @@ std::unique_ptr<TLinearBitmap> Coordinates(int32_t w, int32_t h) {
     b->SetPalette(GrayPalette.data());
     return b;
 }
+
+// A const bitmap hands out no writable address.
+template <class Access> constexpr bool GivesConstBytes(Access access) {
+    return std::is_same_v<decltype(access(std::declval<const TLinearBitmap&>())), const uint8_t*>;
+}
+static_assert(GivesConstBytes([](const TLinearBitmap& b) { return b.RowPointer(0); }) &&
+              GivesConstBytes([](const TLinearBitmap& b) { return b.DirectRowPointer(0); }) &&
+              GivesConstBytes([](const TLinearBitmap& b) { return b.PixelPointer(0, 0); }) &&
+              GivesConstBytes([](const TLinearBitmap& b) { return b.Pixels(); }) &&
+              GivesConstBytes([](const TLinearBitmap& b) { return b.Palette(); }));
 
 } // namespace
 
@@ -106,7 +118,15 @@ TEST(LinearBitmap, ConversionsOf16BitsAndTo32Bits) {
     EXPECT_EQ(std::memcmp(b.Pixels(), expected, 8), 0);
     EXPECT_FALSE(b.IsGray());
     EXPECT_EQ(MessageOf([&] { b.GrayAt(0, 0); }), "Unsupported pixel format");
+    const auto grayAtPastELinearBitmap = [&] {
+        try {
+            b.GrayAt(0, 0);
+        } catch (const ELinearBitmap&) {
+        }
+    };
+    EXPECT_THROW(grayAtPastELinearBitmap(), Exception) << "GrayAt raises the common class";
     EXPECT_EQ(MessageOf([&] { b.ConvertTo(PixelFormat16); }), "Unsupported pixel format");
+    EXPECT_THROW(b.ConvertTo(PixelFormat16), ELinearBitmap);
 
     b.ConvertTo(PixelFormat24);
     EXPECT_EQ(b.BytesPerLine(), 6);
@@ -218,11 +238,11 @@ namespace {
 class TCountingBitmap : public TLinearBitmap {
 public:
     const char* ClassName() const noexcept override { return "TCountingBitmap"; }
-    uint8_t* RowPointer(int32_t Y) override {
+    uint8_t* RowAddress(int32_t Y) const override {
         ++rowRequests;
-        return TLinearBitmap::RowPointer(Y);
+        return TLinearBitmap::RowAddress(Y);
     }
-    int rowRequests = 0;
+    mutable int rowRequests = 0;
 };
 
 class TStranger : public TAssignObject {
@@ -240,7 +260,7 @@ TEST(LinearBitmap, TakeOverOfADescendantCopiesAndReleasesIt) {
     source.rowRequests = 0;
     TLinearBitmap dest;
     dest.TakeOver(source);
-    EXPECT_EQ(source.rowRequests, 4) << "rows are fetched through the virtual RowPointer";
+    EXPECT_EQ(source.rowRequests, 4) << "rows are fetched through the virtual RowAddress";
     EXPECT_FALSE(source.Allocated());
     EXPECT_EQ(dest.RowPointer(3)[2], 4);
 }

@@ -29,7 +29,7 @@ void FillCoded(TLinearBitmap& bitmap) {
     }
 }
 
-void ExpectCodedRows(TBitmap& bitmap, int pixelSize) {
+void ExpectCodedRows(const TBitmap& bitmap, int pixelSize) {
     for (int y = 0; y < bitmap.Height(); ++y)
         for (int i = 0; i < bitmap.Width() * pixelSize; ++i)
             ASSERT_EQ(bitmap.ScanLine(y)[i], Code(i / pixelSize, y, i % pixelSize))
@@ -46,10 +46,12 @@ public:
         rows_.assign(static_cast<size_t>(Height),
                      std::vector<uint8_t>(static_cast<size_t>(this->BytesPerLine())));
     }
-    uint8_t* RowPointer(int32_t Y) override { return rows_[static_cast<size_t>(Y)].data(); }
+
+protected:
+    uint8_t* RowAddress(int32_t Y) const override { return rows_[static_cast<size_t>(Y)].data(); }
 
 private:
-    std::vector<std::vector<uint8_t>> rows_;
+    mutable std::vector<std::vector<uint8_t>> rows_;
 };
 
 TBitmap& Sized(TBitmap& bitmap, toolkit::TPixelFormat format, int width, int height) {
@@ -93,14 +95,14 @@ TEST(UIBitmapExchangeTest, RoundTripsKeepEveryRowForEachSharedFormat) {
                 source.SetPalette(GrayPalette.data());
 
             TBitmap ui;
-            source.AssignTo(ui);
+            AssignToUI(source, ui);
             EXPECT_EQ(int(ui.PixelFormat()), int(format));
             EXPECT_EQ(ui.Width(), width);
             EXPECT_EQ(ui.Height(), 4);
             ExpectCodedRows(ui, source.PixelSize());
 
             TLinearBitmap back;
-            back.Assign(ui);
+            AssignFromUI(back, ui);
             ASSERT_EQ(back.PixelFormat(), format);
             for (int y = 0; y < 4; ++y)
                 EXPECT_EQ(std::memcmp(back.RowPointer(y), source.RowPointer(y),
@@ -120,7 +122,7 @@ TEST(UIBitmapExchangeTest, GreySixteenBitBecomesEightBitWithGreyPalette) {
         grey.RowPointer(i / 6)[i % 6] = static_cast<uint8_t>(i % 2 ? i / 2 : 0xFF);
     TBitmap ui;
     Sized(ui, toolkit::pf32bit, 9, 9);
-    grey.AssignTo(ui);
+    AssignToUI(grey, ui);
     EXPECT_EQ(ui.PixelFormat(), toolkit::pf8bit);
     EXPECT_EQ(ui.Width(), 3);
     EXPECT_EQ(ui.Height(), 2);
@@ -133,13 +135,13 @@ TEST(UIBitmapExchangeTest, GreySixteenBitBecomesEightBitWithGreyPalette) {
 
     toolkit::TPicture picture; // a picture is made to hold a bitmap and gets the same
     picture.SetGraphic(std::make_unique<toolkit::TShapeGraphic>(1, 1, 0));
-    grey.AssignTo(picture);
+    AssignToUI(grey, picture);
     ASSERT_STREQ(picture.Graphic()->ClassName(), "TBitmap");
     EXPECT_EQ(picture.Bitmap().PixelFormat(), toolkit::pf8bit);
     EXPECT_EQ(picture.Bitmap().ScanLine(1)[2], 5);
 
     TLinearBitmap empty; // leaves the destination as it was
-    empty.AssignTo(ui);
+    AssignToUI(empty, ui);
     EXPECT_EQ(ui.Width(), 3);
 }
 
@@ -148,7 +150,7 @@ TEST(UIBitmapExchangeTest, EmptyUIBitmapReleasesAndSixteenEntryPaletteLeavesBlac
     bitmap.Allocate(4, 4, PixelFormat24, 0);
     TBitmap ui;
     Sized(ui, toolkit::pf8bit, 0, 5);
-    bitmap.Assign(ui);
+    AssignFromUI(bitmap, ui);
     EXPECT_FALSE(bitmap.Allocated());
     EXPECT_EQ(bitmap.PixelFormat(), PixelFormatNone);
 
@@ -157,7 +159,7 @@ TEST(UIBitmapExchangeTest, EmptyUIBitmapReleasesAndSixteenEntryPaletteLeavesBlac
     toolkit::HPALETTE sixteen = toolkit::CreatePalette(entries.data(), 16);
     ui.SetPalette(sixteen);
     toolkit::DeletePalette(sixteen);
-    bitmap.Assign(ui);
+    AssignFromUI(bitmap, ui);
     ASSERT_EQ(bitmap.PixelFormat(), PixelFormat8);
     EXPECT_EQ(bitmap.Palette()[3 * 15], 3);
     EXPECT_EQ(bitmap.Palette()[3 * 15 + 2], 1);
@@ -173,14 +175,14 @@ TEST(UIBitmapExchangeTest, ThirtyTwoBitsStayUnlessTheyComeThroughAPicture) {
             ui.ScanLine(y)[i] = Code(i / 4, y, i % 4);
 
     TLinearBitmap direct;
-    direct.Assign(ui);
+    AssignFromUI(direct, ui);
     EXPECT_EQ(direct.PixelFormat(), PixelFormat32);
     EXPECT_EQ(direct.RowPointer(1)[7], Code(1, 1, 3));
 
     toolkit::TPicture picture;
     picture.Bitmap().Assign(ui);
     TLinearBitmap viaPicture;
-    viaPicture.Assign(picture);
+    AssignFromUI(viaPicture, picture);
     EXPECT_EQ(viaPicture.PixelFormat(), PixelFormat24);
     EXPECT_EQ(viaPicture.RowPointer(1)[3], Code(1, 1, 0));
     EXPECT_EQ(viaPicture.RowPointer(1)[5], Code(1, 1, 2));
@@ -189,7 +191,7 @@ TEST(UIBitmapExchangeTest, ThirtyTwoBitsStayUnlessTheyComeThroughAPicture) {
 TEST(UIBitmapExchangeTest, OtherGraphicsArriveAsTwentyFourBits) {
     TLinearBitmap bitmap;
     toolkit::TShapeGraphic shape(3, 2, toolkit::RGBColor(200, 100, 50));
-    bitmap.Assign(shape); // a bitmap cannot take it over, so it is drawn
+    AssignFromUI(bitmap, shape); // a bitmap cannot take it over, so it is drawn
     ASSERT_EQ(bitmap.PixelFormat(), PixelFormat24);
     EXPECT_EQ(bitmap.Width(), 3);
     EXPECT_EQ(bitmap.Height(), 2);
@@ -199,7 +201,7 @@ TEST(UIBitmapExchangeTest, OtherGraphicsArriveAsTwentyFourBits) {
     TBitmap mono;
     Sized(mono, toolkit::pf1bit, 3, 1);
     mono.ScanLine(0)[0] = 0x40; // the middle pixel white
-    bitmap.Assign(mono);
+    AssignFromUI(bitmap, mono);
     ASSERT_EQ(bitmap.PixelFormat(), PixelFormat24);
     EXPECT_EQ(bitmap.RowPointer(0)[0], 0);
     EXPECT_EQ(bitmap.RowPointer(0)[4], 255);
@@ -207,16 +209,16 @@ TEST(UIBitmapExchangeTest, OtherGraphicsArriveAsTwentyFourBits) {
     TBitmap grey;
     Sized(grey, toolkit::pf16bit, 1, 1);
     grey.ScanLine(0)[1] = 77;
-    bitmap.Assign(grey);
+    AssignFromUI(bitmap, grey);
     ASSERT_EQ(bitmap.PixelFormat(), PixelFormat24);
     EXPECT_EQ(bitmap.RowPointer(0)[2], 77);
 
     toolkit::TPicture holdingShape; // through a picture there is no drawing fallback
     holdingShape.SetGraphic(shape.Clone());
-    EXPECT_EQ(MessageOf([&] { bitmap.Assign(holdingShape); }),
+    EXPECT_EQ(MessageOf([&] { AssignFromUI(bitmap, holdingShape); }),
               "Cannot assign TShapeGraphic to TBitmap");
     EXPECT_EQ(bitmap.Width(), 1);
-    EXPECT_EQ(MessageOf([&] { bitmap.AssignTo(shape); }),
+    EXPECT_EQ(MessageOf([&] { AssignToUI(bitmap, shape); }),
               "Cannot assign TLinearBitmap to TShapeGraphic");
 }
 
@@ -230,7 +232,7 @@ TEST(UIBitmapExchangeTest, CopyPixelsToUsesRowsNotTheBlockAndChecksTheDestinatio
     scattered.SetPalette(palette.data());
 
     TBitmap ui;
-    scattered.AssignTo(ui);
+    AssignToUI(scattered, ui);
     ExpectCodedRows(ui, 1);
 
     Sized(ui, toolkit::pf24bit, 3, 3); // indexes become colours
@@ -240,7 +242,7 @@ TEST(UIBitmapExchangeTest, CopyPixelsToUsesRowsNotTheBlockAndChecksTheDestinatio
             ASSERT_EQ(std::memcmp(ui.ScanLine(y) + 3 * x, &palette[3 * Code(x, y, 0)], 3), 0);
 
     TScatteredBitmap back;
-    back.Assign(ui);
+    AssignFromUI(back, ui);
     EXPECT_EQ(back.RowPointer(2)[8], palette[3 * Code(2, 2, 0) + 2]);
 
     // Rows longer than the toolkit's: only their content is copied.
@@ -248,7 +250,7 @@ TEST(UIBitmapExchangeTest, CopyPixelsToUsesRowsNotTheBlockAndChecksTheDestinatio
     padded.Allocate(1, 3, PixelFormat24, 8);
     FillCoded(padded);
     TBitmap narrow;
-    padded.AssignTo(narrow);
+    AssignToUI(padded, narrow);
     ExpectCodedRows(narrow, 3);
 
     EXPECT_EQ(MessageOf([&] { CopyPixelsTo(padded, Sized(ui, toolkit::pf32bit, 1, 3)); }),

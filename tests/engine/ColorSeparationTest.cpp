@@ -36,7 +36,7 @@ void MakePicture(TLinearBitmap& picture, int w, int h) {
         }
 }
 
-std::vector<uint8_t> Row(TLinearBitmap& plane, int y = 0) {
+std::vector<uint8_t> Row(const TLinearBitmap& plane, int y = 0) {
     return {plane.RowPointer(y), plane.RowPointer(y) + plane.Width()};
 }
 
@@ -67,7 +67,7 @@ Cmyk RefCmyk(const uint8_t* bgr, float u, float gamma) {
 }
 
 // The separation of every pixel of a one-row picture.
-std::vector<Cmyk> Separated(TLinearBitmap& picture, float u, float gamma) {
+std::vector<Cmyk> Separated(const TLinearBitmap& picture, float u, float gamma) {
     TLinearBitmap c, m, y, k;
     SeparateCMYK(picture, c, m, y, k, u, gamma);
     std::vector<Cmyk> result;
@@ -200,20 +200,42 @@ TEST(FastPaths, MatchTheFormulasOnEveryPixel) {
     EXPECT_EQ(Row(picture, 20), Row(expectedK, 20));
 }
 
+TEST(ChannelPlanes, APlaneSetOwnsItsPlanesOneByOne) {
+    TPlaneSet planes = CreatePlanes(4);
+    ASSERT_EQ(planes.Count(), 4);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(planes.Holds(i) && !planes[i].Allocated()) << i;
+    EXPECT_FALSE(planes.Holds(4) || planes.Holds(-1));
+    planes[0].Allocate(3, 2, PixelFormat8);
+    // Used up planes go early; a plane's place can take its screen instead.
+    planes.Free(1);
+    auto screen = std::make_unique<TLinearBitmap>();
+    const TLinearBitmap* screenAddress = screen.get();
+    planes.Replace(2, std::move(screen));
+    EXPECT_FALSE(planes.Holds(1));
+    EXPECT_EQ(&planes[2], screenAddress);
+    EXPECT_EQ(planes.Count(), 4) << "a freed place still counts";
+
+    TPlaneSet moved = std::move(planes);
+    EXPECT_TRUE(moved.Holds(0) && moved[0].Allocated());
+    EXPECT_EQ(CreatePlanes(9).Count(), TPlaneSet::MaxPlanes);
+    EXPECT_EQ(CreatePlanes(-1).Count(), 0);
+}
+
 TEST(ChannelPlanes, SplitAndApplyTable) {
     TLinearBitmap picture, before;
     MakePicture(picture, 1000, 800); // above 2 MiB: tables over whole rows run in parallel
-    TPlaneArray planes;
-    MakeRGBPlanes(picture, planes);
+    TPlaneSet planes = MakeRGBPlanes(picture);
+    ASSERT_EQ(planes.Count(), 3);
     for (int y = 0; y < 800; y += 7)
         for (int i = 0; i < 3000; ++i)
-            ASSERT_EQ(planes[2 - i % 3]->RowPointer(y)[i / 3], picture.RowPointer(y)[i]) << i;
-    FreePlanes(planes, 3);
-    EXPECT_FALSE(planes[0] || planes[1] || planes[2]);
+            ASSERT_EQ(planes[2 - i % 3].RowPointer(y)[i / 3], picture.RowPointer(y)[i]) << i;
     TLinearBitmap palettePicture;
     palettePicture.Allocate(2, 2, PixelFormat8);
-    EXPECT_THROW(MakeRGBPlanes(palettePicture, planes), ELinearBitmap);
-    EXPECT_FALSE(planes[0] || planes[1] || planes[2]) << "freed on failure";
+    EXPECT_THROW(static_cast<void>(MakeRGBPlanes(palettePicture)), ELinearBitmap);
+    FreePlanes(planes);
+    EXPECT_FALSE(planes.Holds(0) || planes.Holds(1) || planes.Holds(2));
+    EXPECT_EQ(planes.Count(), 0);
 
     TToneTable invert;
     MakeInverseCurve(invert, 1.0);

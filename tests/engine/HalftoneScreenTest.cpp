@@ -4,6 +4,7 @@
 #include "bitmap/FileMappedBitmap.h"
 #include "engine/MultiCoreProcessing.h"
 #include "support/EngineReference.h"
+#include "support/EveryKernel.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +16,7 @@ using testsupport::MessageOf;
 
 namespace {
 
-int SetPixels(TLinearBitmap& b) {
+int SetPixels(const TLinearBitmap& b) {
     const std::vector<uint8_t> px = reference::FromBitmap(b).px;
     return int(px.size()) - int(std::count(px.begin(), px.end(), 0));
 }
@@ -57,6 +58,10 @@ double Coverage(const reference::Image& im, int x0, int y0, int x1, int y1) {
             set += im.at(x, y) != 0;
     return 255.0 * double(set) / (double(x1 - x0) * (y1 - y0));
 }
+
+// Whole screens, pinned to the reference on every kernel.
+using ScreenOnEveryKernel = testsupport::EveryKernel;
+STIPPLOR_FOR_EVERY_KERNEL(ScreenOnEveryKernel);
 
 } // namespace
 
@@ -126,7 +131,7 @@ TEST(HalftoneScreen, RightAnglesGiveTheUnturnedScreen) {
               Screened(flat, 8, DotShapeCircle, reference::Radians(90)));
 }
 
-TEST(HalftoneScreen, MatchesReferenceAtAnyAngle) {
+TEST_P(ScreenOnEveryKernel, MatchesReferenceAtAnyAngle) {
     const reference::Image plane = CoordinatePlane(21, 15);
     struct {
         int N;
@@ -150,7 +155,7 @@ TEST(HalftoneScreen, MatchesReferenceAtAnyAngle) {
     EXPECT_EQ(Screened(one, 5, DotShapeDiamond, 0.0), reference::Screen(one, 5, 1, 0.0));
 }
 
-TEST(HalftoneScreen, WindowedDestinationGivesTheSameScreen) {
+TEST_P(ScreenOnEveryKernel, WindowedDestinationGivesTheSameScreen) {
     const reference::Image plane = CoordinatePlane(40, 30);
     for (double deg : {0.0, 22.0}) {
         const double a = reference::Radians(deg);

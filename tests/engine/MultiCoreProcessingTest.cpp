@@ -1,7 +1,10 @@
 #include "engine/MultiCoreProcessing.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <map>
 #include <mutex>
 #include <set>
@@ -10,6 +13,7 @@
 #include <vector>
 
 using namespace stipplor;
+using testsupport::MessageOf;
 
 namespace {
 
@@ -38,6 +42,79 @@ TEST(ParallelFor, EveryIndexExactlyOnceForAnyThreadCount) {
         }
     }
     EXPECT_TRUE(RunAll(5, 4).empty()) << "Last < First runs nothing";
+}
+
+TEST(ParallelFor, RangesAtTheEndsOfThe32BitIndices) {
+    constexpr int32_t Max = std::numeric_limits<int32_t>::max();
+    constexpr int32_t Min = std::numeric_limits<int32_t>::min();
+    for (int32_t processors : {1, 2, 4, 16}) {
+        ProcessorCountScope scope(processors);
+        for (auto [first, last] : {std::pair{Max - 99, Max}, std::pair{Max, Max},
+                                   std::pair{Min, Min + 99}, std::pair{Min, Min}}) {
+            const std::vector<int> counts = RunAll(first, last);
+            ASSERT_EQ(counts.size(), size_t(int64_t{last} - first + 1));
+            for (size_t i = 0; i < counts.size(); ++i)
+                ASSERT_EQ(counts[i], 1) << processors << " processors, index " << first << "+" << i;
+        }
+    }
+    // Chunks of a job given many threads end exactly at the largest index.
+    std::atomic<int> calls{0};
+    std::atomic<bool> reachedMax{false};
+    TParallelForProcess job([&](int32_t i) {
+        calls++;
+        if (i == Max)
+            reachedMax = true;
+    });
+    job.Start(Max - 40, Max, 16, 1);
+    EXPECT_EQ(calls.load(), 41);
+    EXPECT_TRUE(reachedMax.load());
+}
+
+TEST(ParallelFor, NestedCallsCoverEveryIndexExactlyOnce) {
+    ProcessorCountScope scope(4);
+    constexpr int32_t Outer = 13, Inner = 57;
+    std::vector<std::atomic<int>> counts(size_t(Outer) * Inner * 3);
+    ParallelFor(0, Outer - 1, [&](int32_t o) {
+        ParallelFor(0, Inner - 1, [&](int32_t i) {
+            ParallelFor(0, 2, [&](int32_t k) { counts[(size_t(o) * Inner + i) * 3 + k]++; });
+        });
+    });
+    for (size_t n = 0; n < counts.size(); ++n)
+        ASSERT_EQ(counts[n].load(), 1) << n;
+    EXPECT_EQ(RunningWorkers(), 0) << "no nested worker outlives its call";
+
+    // An error deep inside reaches the outermost caller with its message.
+    EXPECT_EQ(MessageOf([] {
+                  ParallelFor(0, 7, [](int32_t o) {
+                      ParallelFor(0, 7, [o](int32_t i) {
+                          if (o == 5 && i == 6)
+                              throw std::runtime_error("inner 5/6 failed");
+                      });
+                  });
+              }),
+              "inner 5/6 failed");
+    EXPECT_EQ(RunningWorkers(), 0);
+}
+
+TEST(ParallelFor, MoreThreadsThanWork) {
+    for (int32_t processors : {16, 40}) {
+        ProcessorCountScope scope(processors);
+        for (int32_t count : {1, 2, 3, 15}) {
+            for (int c : RunAll(0, count - 1))
+                ASSERT_EQ(c, 1) << processors << " processors, " << count << " indices";
+        }
+    }
+    // Asked for far more threads than indices, or for chunks longer than the range: every
+    // index still runs once, in chunks of one thread each.
+    ProcessorCountScope scope(4);
+    for (auto [threads, minChunk] : {std::pair{64, 1}, std::pair{3, 100}, std::pair{1000, 0}}) {
+        std::vector<std::atomic<int>> counts(5);
+        TParallelForProcess job([&](int32_t i) { counts[size_t(i)]++; });
+        job.Start(0, 4, threads, minChunk);
+        for (auto& c : counts)
+            ASSERT_EQ(c.load(), 1) << threads << " threads, chunks of at least " << minChunk;
+    }
+    EXPECT_EQ(RunningWorkers(), 0);
 }
 
 TEST(ParallelFor, ChunksAreContiguousAndTheLastTakesTheRemainder) {

@@ -2,6 +2,7 @@
 
 #include "bitmap/FileMappedBitmap.h"
 #include "engine/MultiCoreProcessing.h"
+#include "support/EveryKernel.h"
 
 #include "support/EngineReference.h"
 
@@ -50,6 +51,10 @@ reference::Image RotatedWithEngine(const reference::Image& src, int dw, int dh, 
         RotateBitmap(s, d, angle);
     return reference::FromBitmap(d);
 }
+
+// The turns back of one-bit screens, pinned to the reference on every kernel.
+using TurnBack = testsupport::EveryKernel;
+STIPPLOR_FOR_EVERY_KERNEL(TurnBack);
 
 } // namespace
 
@@ -109,7 +114,7 @@ TEST(Rotation, RotateBitmapMatchesReferenceAndClearsOutside) {
     EXPECT_THROW(RotateBitmap(grey, grey, std::numeric_limits<double>::quiet_NaN()), ELinearBitmap);
 }
 
-TEST(Rotation, RotatePackedBitsMatchesReferenceOnAnyStorage) {
+TEST_P(TurnBack, RotatePackedBitsMatchesReference) {
     const int pw = 301, ph = 203, bpl = (pw + 7) / 8 + 1;
     const reference::Image packed = RandomBits(bpl, ph, 12345);
     struct Case {
@@ -135,7 +140,7 @@ TEST(Rotation, RotatePackedBitsMatchesReferenceOnAnyStorage) {
               reference::RotatePacked(packed, bpl * 8, ph, 50, 50, 0.3));
 }
 
-TEST(Rotation, RotatePackedBitsThroughWindowedTilesAndBands) {
+TEST_P(TurnBack, RotatePackedBitsThroughWindowedTilesAndBands) {
     // Windows far smaller than the data force many remaps; a destination wider and higher
     // than one piece gives several tiles per tile row.
     const int pw = 2600, ph = 2300, bpl = (pw + 7) / 8 + 1, dw = 4500, dh = 2200;
@@ -161,7 +166,7 @@ TEST(Rotation, RotatePackedBitsThroughWindowedTilesAndBands) {
     }
 }
 
-TEST(Rotation, CellScreenTurnsBackExactlyLikeItsPackedBits) {
+TEST_P(TurnBack, CellScreenTurnsBackExactlyLikeItsPackedBits) {
     // Random cells and dots, including dots wider than one 32-bit word and non-powers of 2.
     for (int N : {3, 16, 33, 256}) {
         const int columns = N > 64 ? 3 : 17, rows = N > 64 ? 2 : 13;

@@ -33,7 +33,7 @@ double MeanPlane(const reference::Image& im) {
     return sum / double(im.px.size());
 }
 
-reference::Image Crop(TLinearBitmap& plane, int x0, int y0, int w, int h) {
+reference::Image Crop(const TLinearBitmap& plane, int x0, int y0, int w, int h) {
     reference::Image im(w, h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)

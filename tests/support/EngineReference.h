@@ -23,7 +23,7 @@ struct Image {
     bool operator==(const Image&) const = default;
 };
 
-inline Image FromBitmap(stipplor::TLinearBitmap& b) {
+inline Image FromBitmap(const stipplor::TLinearBitmap& b) {
     Image im(b.Width(), b.Height(), b.PixelSize());
     for (int y = 0; y < b.Height(); ++y)
         for (int i = 0; i < b.Width() * b.PixelSize(); ++i)

@@ -1,5 +1,7 @@
 #include "tiff/LZW_Module.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
@@ -117,7 +119,7 @@ TEST(LZWTest, CodeWidthGrowsOneCodeEarlyAndResetsAtClear) {
 
 // Strips written by an independent encoder, long enough to clear the table several times.
 TEST(LZWTest, DecodesStripsOfAnIndependentEncoder) {
-    const std::string path = ::testing::TempDir() + "lzw_independent.tif";
+    const std::string path = stipplor::testsupport::ProcessTempPath("lzw_independent.tif");
     constexpr uint32_t Width = 1000, Height = 300, Rows = 100;
     Bytes image(size_t(Width) * Height);
     std::mt19937 rng(7);

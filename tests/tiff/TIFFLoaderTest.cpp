@@ -27,7 +27,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using U = std::vector<uint32_t>;
 
-Bytes Save(TLinearBitmap& bitmap, TTIFFOptions options = 0, double resolution = 0) {
+Bytes Save(const TLinearBitmap& bitmap, TTIFFOptions options = 0, double resolution = 0) {
     TTIFFLoader writer;
     writer.Options = options;
     writer.Resolution = resolution;
@@ -79,7 +79,7 @@ std::unique_ptr<TLinearBitmap> Random(int32_t w, int32_t h, TPixelFormat format,
     return bitmap;
 }
 
-Bytes Row(TLinearBitmap& bitmap, int32_t y) {
+Bytes Row(const TLinearBitmap& bitmap, int32_t y) {
     return Bytes(bitmap.RowPointer(y), bitmap.RowPointer(y) + bitmap.Width() * bitmap.PixelSize());
 }
 
@@ -91,7 +91,7 @@ struct ReadBack {
 
 // Reads the bytes with libtiff, an independent reader.
 ReadBack ReadWithLibtiff(const Bytes& bytes) {
-    const std::string path = ::testing::TempDir() + "stipplor_written.tif";
+    const std::string path = ProcessTempPath("written.tif");
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     ReadBack r;

@@ -57,7 +57,7 @@ uint8_t PatternByte(size_t i, uint32_t y) {
 }
 
 std::string TempPath(const std::string& name) {
-    return ::testing::TempDir() + "stipplor_" + name;
+    return testsupport::ProcessTempPath(name);
 }
 
 void WriteTIFF(const std::string& path, const Layout& l,

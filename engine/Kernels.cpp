@@ -1,0 +1,64 @@
+#include "engine/Kernels.h"
+
+#include "core/Exception.h"
+
+#include <atomic>
+#include <string>
+
+namespace stipplor {
+
+namespace {
+
+constexpr int NoForcedKernel = -1;
+std::atomic<int> forcedKernel{NoForcedKernel};
+
+bool ProcessorHasAVX2() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+#else
+    return false;
+#endif
+}
+
+} // namespace
+
+const char* KernelName(TKernel Kernel) noexcept {
+    switch (Kernel) {
+    case TKernel::Scalar:
+        return "Scalar";
+    case TKernel::AVX2:
+        return "AVX2";
+    }
+    return "unknown";
+}
+
+bool KernelAvailable(TKernel Kernel) noexcept {
+    switch (Kernel) {
+    case TKernel::Scalar:
+        return true;
+    case TKernel::AVX2:
+        return ProcessorHasAVX2();
+    }
+    return false;
+}
+
+TKernel ActiveKernel() noexcept {
+    const int forced = forcedKernel.load(std::memory_order_relaxed);
+    if (forced != NoForcedKernel)
+        return static_cast<TKernel>(forced);
+    return KernelAvailable(TKernel::AVX2) ? TKernel::AVX2 : TKernel::Scalar;
+}
+
+TForcedKernel::TForcedKernel(TKernel Kernel) : previous_(forcedKernel.load()) {
+    if (!KernelAvailable(Kernel))
+        throw Exception(std::string(KernelName(Kernel)) +
+                        " kernel not available on this processor");
+    forcedKernel.store(static_cast<int>(Kernel));
+}
+
+TForcedKernel::~TForcedKernel() {
+    forcedKernel.store(previous_);
+}
+
+} // namespace stipplor
