@@ -18,7 +18,7 @@ TConversionTable::TConversionTable(const std::string& FileName) {
         rows_[static_cast<size_t>(y)] = std::as_const(bitmap_).ScanLine(y);
 }
 
-void LoadConversionPlanes(TLinearBitmap& Source, TLinearBitmap& C, TLinearBitmap& M,
+void LoadConversionPlanes(const TLinearBitmap& Source, TLinearBitmap& C, TLinearBitmap& M,
                           TLinearBitmap& Y, TLinearBitmap& K, const std::string& FileName) {
     if (!Source.Allocated() || Source.PixelFormat() != PixelFormat24)
         throw ELinearBitmap("Unsupported pixel format");

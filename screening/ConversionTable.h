@@ -73,7 +73,7 @@ private:
 // Their palettes are left to the caller. Source's rows are read through its own row addresses,
 // so padded rows are read correctly. Raises what TConversionTable raises, and "Unsupported
 // pixel format" for a Source that is not 24-bit.
-void LoadConversionPlanes(TLinearBitmap& Source, TLinearBitmap& C, TLinearBitmap& M,
+void LoadConversionPlanes(const TLinearBitmap& Source, TLinearBitmap& C, TLinearBitmap& M,
                           TLinearBitmap& Y, TLinearBitmap& K, const std::string& FileName);
 
 } // namespace stipplor
