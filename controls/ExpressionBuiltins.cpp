@@ -69,7 +69,7 @@ struct BuiltinFunction {
     const char* description;
 };
 
-const BuiltinFunction kBuiltinFunctions[] = {
+const BuiltinFunction BuiltinFunctions[] = {
     {"sin", [](Extended x) { return std::sin(x); }, ""},
     {"cos", [](Extended x) { return std::cos(x); }, ""},
     {"arctan", [](Extended x) { return std::atan(x); }, ""},
@@ -129,11 +129,11 @@ namespace expression_internal {
 void DefineBuiltinSymbols(TSymbolTable& table) {
     table.Define("pi", std::make_unique<TSymbolValue>(std::numbers::pi_v<Extended>));
     table.Define("e", std::make_unique<TSymbolValue>(std::numbers::e_v<Extended>));
-    table.Define("inf", std::make_unique<TSymbolValue>(kInfinity));
+    table.Define("inf", std::make_unique<TSymbolValue>(InfinityValue));
     table.Define("kb", std::make_unique<TSymbolValue>(1024.0L));
     table.Define("Mb", std::make_unique<TSymbolValue>(1048576.0L));
     table.Define("Gb", std::make_unique<TSymbolValue>(1073741824.0L));
-    for (const auto& builtin : kBuiltinFunctions)
+    for (const auto& builtin : BuiltinFunctions)
         table.Define(builtin.name,
                      std::make_unique<TStandardFunction>(builtin.callback, builtin.description));
     table.Define("num.argmin",

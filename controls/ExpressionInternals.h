@@ -14,12 +14,12 @@
 
 namespace stipplor::expression_internal {
 
-inline constexpr Extended kNaN = std::numeric_limits<Extended>::quiet_NaN();
-inline constexpr Extended kInfinity = std::numeric_limits<Extended>::infinity();
+inline constexpr Extended NaNValue = std::numeric_limits<Extended>::quiet_NaN();
+inline constexpr Extended InfinityValue = std::numeric_limits<Extended>::infinity();
 
 inline int32_t PositionAt(std::size_t index) {
-    constexpr auto kMax = static_cast<std::size_t>(std::numeric_limits<int32_t>::max());
-    return static_cast<int32_t>(std::min(index + 1, kMax));
+    constexpr auto Largest = static_cast<std::size_t>(std::numeric_limits<int32_t>::max());
+    return static_cast<int32_t>(std::min(index + 1, Largest));
 }
 
 inline bool IsBlank(char c) {
@@ -71,14 +71,14 @@ bool WorkExhausted();
 void DefineBuiltinSymbols(TSymbolTable& table);
 
 // Binds a name to a value for the length of a scope, keeping what was there for the end.
-class TemporaryBinding {
+class TTemporaryBinding {
 public:
-    TemporaryBinding(TSymbolTable& table, std::string name, Extended value)
+    TTemporaryBinding(TSymbolTable& table, std::string name, Extended value)
         : table_(table), name_(std::move(name)),
           saved_(table_.Exchange(name_, std::make_shared<TSymbolValue>(value))) {}
-    ~TemporaryBinding() { table_.Exchange(name_, std::move(saved_)); }
-    TemporaryBinding(const TemporaryBinding&) = delete;
-    TemporaryBinding& operator=(const TemporaryBinding&) = delete;
+    ~TTemporaryBinding() { table_.Exchange(name_, std::move(saved_)); }
+    TTemporaryBinding(const TTemporaryBinding&) = delete;
+    TTemporaryBinding& operator=(const TTemporaryBinding&) = delete;
 
     // A fresh symbol each time: the evaluated text may have redefined the name meanwhile.
     void Set(Extended value) { table_.Exchange(name_, std::make_shared<TSymbolValue>(value)); }

@@ -28,8 +28,8 @@ namespace {
 // bounded: parentheses, stored definitions and nested searches could otherwise overflow the
 // stack or multiply into hours of work.
 
-constexpr int kMaxNesting = 256;
-constexpr uint64_t kMaxWork = 1'000'000;
+constexpr int MaxNesting = 256;
+constexpr uint64_t MaxWork = 1'000'000;
 
 struct EvaluationLimits {
     int depth = 0;
@@ -39,12 +39,12 @@ struct EvaluationLimits {
 
 thread_local EvaluationLimits limits;
 
-const char* const kTooComplex = "Expression too complex";
+const char* const TooComplexMessage = "Expression too complex";
 
 class NestingGuard {
 public:
     explicit NestingGuard(int32_t position) {
-        if (limits.depth >= kMaxNesting)
+        if (limits.depth >= MaxNesting)
             throw EExpressionError("Expression nested too deeply", position);
         ++limits.depth;
     }
@@ -57,9 +57,9 @@ public:
 // quickly and the outermost Evaluate reports the exhaustion.
 void ChargeWork(uint64_t units, int32_t position) {
     limits.work += units;
-    if (limits.exhausted || limits.work > kMaxWork) {
+    if (limits.exhausted || limits.work > MaxWork) {
         limits.exhausted = true;
-        throw EExpressionError(kTooComplex, position);
+        throw EExpressionError(TooComplexMessage, position);
     }
 }
 
@@ -115,10 +115,10 @@ constexpr std::array<uint8_t, 256> MakePrecedence() {
     return table;
 }
 
-constexpr std::array<uint8_t, 256> kPrecedence = MakePrecedence();
+constexpr std::array<uint8_t, 256> PrecedenceTable = MakePrecedence();
 
 int Level(char op) {
-    return kPrecedence[static_cast<unsigned char>(op)];
+    return PrecedenceTable[static_cast<unsigned char>(op)];
 }
 
 // Equal values count as nearly equal, so that inf = inf holds although inf - inf is NaN; an
@@ -164,7 +164,7 @@ Extended ApplyOperator(char op, Extended a, Extended b) {
     case '^':
         return std::pow(a, b);
     default:
-        return kNaN;
+        return NaNValue;
     }
 }
 
@@ -190,7 +190,7 @@ std::string CharacterAt(std::string_view text, std::size_t index) {
 // significant digits and a power of ten up to 27 are exact in extended precision, so one
 // multiplication or division rounds the result correctly. Anything else gets nullopt.
 std::optional<Extended> QuickDecimal(std::string_view text) {
-    static constexpr std::array<Extended, 28> kPowers = {
+    static constexpr std::array<Extended, 28> PowersOfTen = {
         1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,
         1e10L, 1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L,
         1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L};
@@ -244,8 +244,8 @@ std::optional<Extended> QuickDecimal(std::string_view text) {
     if (mantissa != 0) {
         if (scale > 27 || scale < -27)
             return std::nullopt;
-        value = scale >= 0 ? value * kPowers[static_cast<std::size_t>(scale)]
-                           : value / kPowers[static_cast<std::size_t>(-scale)];
+        value = scale >= 0 ? value * PowersOfTen[static_cast<std::size_t>(scale)]
+                           : value / PowersOfTen[static_cast<std::size_t>(-scale)];
     }
     return negative ? -value : value;
 }
@@ -326,7 +326,7 @@ Extended Parser::Expression() {
         ++operands;
         SkipBlanks();
     }
-    Extended result = kNaN;
+    Extended result = NaNValue;
     if (operands > 0) {
         Reduce(stack, top, 1);
         result = stack[0].value;
@@ -603,7 +603,7 @@ Extended Evaluate(std::string_view text, TSymbolTable* table, bool strict) {
     ChargeWork(4 + text.size() / 64, 0);
     const Extended result = Parser(text, symbols, strict).Expression();
     if (outermost && limits.exhausted)
-        throw EExpressionError(kTooComplex, 0);
+        throw EExpressionError(TooComplexMessage, 0);
     return result;
 }
 

@@ -47,7 +47,7 @@ Extended TSymbolExpression::Evaluate(TSymbolTable& table) {
 Extended TExpressionFunction::Evaluate(TSymbolTable& table, Extended x) {
     if (Busy)
         throw EExpressionError("Recursive reference", 0);
-    TemporaryBinding parameter(table, ParameterName, x);
+    TTemporaryBinding parameter(table, ParameterName, x);
     BusyScope busy(Busy);
     return stipplor::Evaluate(Body, &table, true);
 }

@@ -41,7 +41,7 @@ std::vector<std::string_view> SplitSections(std::string_view format) {
 }
 
 NumberFormat ParseSection(std::string_view section) {
-    constexpr int kMaxDecimals = 64;
+    constexpr int MaxDecimals = 64;
     NumberFormat format;
     bool afterPoint = false;
     std::string literal;
@@ -58,11 +58,11 @@ NumberFormat ParseSection(std::string_view section) {
             literal.clear();
             format.hasDigits = true;
             if (afterPoint) {
-                format.fractionDigits = std::min(format.fractionDigits + 1, kMaxDecimals);
+                format.fractionDigits = std::min(format.fractionDigits + 1, MaxDecimals);
                 if (c == '0')
                     format.fractionZeros = format.fractionDigits;
             } else if (c == '0') {
-                format.integerZeros = std::min(format.integerZeros + 1, kMaxDecimals);
+                format.integerZeros = std::min(format.integerZeros + 1, MaxDecimals);
             }
         } else if (c == '.' && !afterPoint && format.hasDigits) {
             afterPoint = true;

@@ -71,7 +71,7 @@ Extended TOptimizationFunction::Evaluate(std::string_view text, std::size_t& pos
     };
 
     const bool absolute = Mode == Root || Mode == Solve;
-    TemporaryBinding binding(table, variable, x);
+    TTemporaryBinding binding(table, variable, x);
     const auto f = [&](Extended at) {
         binding.Set(at);
         const Extended value = stipplor::Evaluate(expression, &table, true);
@@ -117,9 +117,9 @@ Extended TOptimizationFunction::Evaluate(std::string_view text, std::size_t& pos
     if (std::fabs(result) < 1e-100L)
         return 0;
     if (result > 1e100L)
-        return kInfinity;
+        return InfinityValue;
     if (result < -1e100L)
-        return -kInfinity;
+        return -InfinityValue;
     return result;
 }
 

@@ -14,7 +14,7 @@ using toolkit::TShiftState;
 
 // ---- TTimerSpeedButton -------------------------------------------------------------------
 
-TTimerSpeedButton::TTimerSpeedButton(std::string name, toolkit::Clock& clock)
+TTimerSpeedButton::TTimerSpeedButton(std::string name, toolkit::TClock& clock)
     : TSpeedButton(std::move(name)), timer_(clock) {
     timer_.SetEnabled(false);
     timer_.SetOnTimer([this](toolkit::TTimer&) { Repeat(); });
@@ -26,7 +26,7 @@ void TTimerSpeedButton::MouseDown(TMouseButton button, TShiftState shift, int x,
         ClickShift = shift;
     TSpeedButton::MouseDown(button, shift, x, y);
     if (TimerAllowed && Pressed()) {
-        timer_.SetInterval(kFirstRepeatDelay);
+        timer_.SetInterval(FirstRepeatDelay);
         timer_.SetEnabled(true);
     }
 }
@@ -42,7 +42,7 @@ void TTimerSpeedButton::CancelMode() {
 }
 
 void TTimerSpeedButton::Repeat() {
-    timer_.SetInterval(kRepeatInterval);
+    timer_.SetInterval(RepeatInterval);
     if (!Pressed() || !MouseCapture()) {
         StopRepeating();
         return;
@@ -63,10 +63,10 @@ void TTimerSpeedButton::StopRepeating() noexcept {
 
 namespace {
 
-constexpr TColor kBlack = toolkit::RGBColor(0, 0, 0);
-constexpr TColor kGrey = toolkit::RGBColor(128, 128, 128);
-constexpr TColor kWhite = toolkit::RGBColor(255, 255, 255);
-constexpr TColor kFace = toolkit::RGBColor(192, 192, 192);
+constexpr TColor BlackColor = toolkit::RGBColor(0, 0, 0);
+constexpr TColor GreyColor = toolkit::RGBColor(128, 128, 128);
+constexpr TColor WhiteColor = toolkit::RGBColor(255, 255, 255);
+constexpr TColor FaceColor = toolkit::RGBColor(192, 192, 192);
 
 } // namespace
 
@@ -86,33 +86,33 @@ std::shared_ptr<TBitmap> MakeGlyphPair(const TBitmap& arrow) {
     // Embossing: black pixels turn grey with a white highlight to their right.
     for (int y = 0; y < height; ++y)
         for (int x = width; x < 2 * width - 1; ++x) {
-            if (canvas.Pixel(x, y) != kBlack)
+            if (canvas.Pixel(x, y) != BlackColor)
                 continue;
-            canvas.SetPixel(x, y, kGrey);
-            if (canvas.Pixel(x + 1, y) != kBlack)
-                canvas.SetPixel(x + 1, y, kWhite);
+            canvas.SetPixel(x, y, GreyColor);
+            if (canvas.Pixel(x + 1, y) != BlackColor)
+                canvas.SetPixel(x + 1, y, WhiteColor);
         }
     return pair;
 }
 
 std::shared_ptr<TBitmap> DefaultSpinGlyph(bool up) {
-    constexpr int kWidth = 9;
-    constexpr int kHeight = 6; // the first row is dropped by MakeGlyphPair
+    constexpr int GlyphWidth = 9;
+    constexpr int GlyphHeight = 6; // the first row is dropped by MakeGlyphPair
     auto glyph = std::make_shared<TBitmap>();
     glyph->SetPixelFormat(toolkit::pf24bit);
-    glyph->SetSize(kWidth, kHeight);
+    glyph->SetSize(GlyphWidth, GlyphHeight);
     auto& canvas = glyph->Canvas();
-    canvas.FillRect(0, 0, kWidth, kHeight, kFace);
+    canvas.FillRect(0, 0, GlyphWidth, GlyphHeight, FaceColor);
     for (int row = 0; row < 4; ++row) {
         const int y = 1 + (up ? row : 3 - row);
-        canvas.FillRect(1 + 3 - row, y, 1 + 4 + row, y + 1, kBlack);
+        canvas.FillRect(1 + 3 - row, y, 1 + 4 + row, y + 1, BlackColor);
     }
     return glyph;
 }
 
 // ---- TSpinButton -------------------------------------------------------------------------
 
-TSpinButton::TSpinButton(std::string name, toolkit::Clock& clock) : TWinControl(std::move(name)) {
+TSpinButton::TSpinButton(std::string name, toolkit::TClock& clock) : TWinControl(std::move(name)) {
     up_ = &Add<TTimerSpeedButton>("UpButton", clock);
     down_ = &Add<TTimerSpeedButton>("DownButton", clock);
     focused_ = up_;
@@ -164,7 +164,7 @@ toolkit::TWinControl* TSpinButton::FocusControl() const {
 }
 
 void TSpinButton::SetBounds(int left, int top, int width, int height) {
-    width = std::max(width, kMinWidth);
+    width = std::max(width, MinWidth);
     TWinControl::SetBounds(left, top, width, height);
     const int upperHeight = (height + 1) / 2;
     up_->SetBounds(0, 0, width, upperHeight);

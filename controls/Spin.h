@@ -13,11 +13,11 @@ namespace stipplor {
 // every 100 ms, timed by the toolkit clock it was given.
 class TTimerSpeedButton final : public toolkit::TSpeedButton {
 public:
-    static constexpr unsigned kFirstRepeatDelay = 400;
-    static constexpr unsigned kRepeatInterval = 100;
+    static constexpr unsigned FirstRepeatDelay = 400;
+    static constexpr unsigned RepeatInterval = 100;
 
     explicit TTimerSpeedButton(std::string name = {},
-                               toolkit::Clock& clock = toolkit::DefaultClock());
+                               toolkit::TClock& clock = toolkit::DefaultClock());
     const char* ClassName() const noexcept override { return "TTimerSpeedButton"; }
 
     bool TimerAllowed = false;
@@ -46,9 +46,9 @@ std::shared_ptr<toolkit::TBitmap> DefaultSpinGlyph(bool up);
 
 class TSpinButton final : public toolkit::TWinControl {
 public:
-    static constexpr int kMinWidth = 15;
+    static constexpr int MinWidth = 15;
 
-    explicit TSpinButton(std::string name = {}, toolkit::Clock& clock = toolkit::DefaultClock());
+    explicit TSpinButton(std::string name = {}, toolkit::TClock& clock = toolkit::DefaultClock());
     ~TSpinButton() override;
     const char* ClassName() const noexcept override { return "TSpinButton"; }
 
@@ -75,7 +75,7 @@ public:
     toolkit::TNotifyEvent OnUpClick;
     toolkit::TNotifyEvent OnDownClick;
 
-    // At least kMinWidth wide; the upper arrow takes the upper half (rounded up), the lower
+    // At least MinWidth wide; the upper arrow takes the upper half (rounded up), the lower
     // one the rest, overlapping it by one pixel.
     void SetBounds(int left, int top, int width, int height) override;
     // Space clicks the focused arrow; Up and Down focus their arrow and click it.

@@ -143,7 +143,7 @@ void TValueEdit::UpdateSpinButton(bool wanted) {
     retiredSpin_.reset();
     if (wanted && spin_ == nullptr) {
         spin_ = &Add<TSpinButton>("SpinButton");
-        spin_->SetBounds(0, 0, kSpinWidth, kSpinHeight);
+        spin_->SetBounds(0, 0, SpinWidth, SpinHeight);
         spin_->SetFocusControl(this);
         spin_->OnUpClick = [this](TControl&) { StepBy(true, spin_->UpButton().ClickShift); };
         spin_->OnDownClick = [this](TControl&) { StepBy(false, spin_->DownButton().ClickShift); };

@@ -16,9 +16,9 @@ namespace stipplor {
 
 class TValueEdit : public toolkit::TEdit {
 public:
-    static constexpr int kSpinWidth = 15;
-    static constexpr int kSpinHeight = 17;
-    static constexpr toolkit::TColor kDefaultInvalidTextColor = 128;
+    static constexpr int SpinWidth = 15;
+    static constexpr int SpinHeight = 17;
+    static constexpr toolkit::TColor DefaultInvalidTextColor = 128;
 
     explicit TValueEdit(std::string name = {});
     ~TValueEdit() override;
@@ -89,7 +89,7 @@ private:
     TSpinButton* spin_ = nullptr;
     // A spin button freed while one of its own clicks runs lives on until that click ends.
     std::unique_ptr<toolkit::TControl> retiredSpin_;
-    toolkit::TColor invalidTextColor_ = kDefaultInvalidTextColor;
+    toolkit::TColor invalidTextColor_ = DefaultInvalidTextColor;
     toolkit::TShiftState stepShift_ = 0;
     std::size_t rememberedLength_ = 0;
     bool simpleValue_ = false;

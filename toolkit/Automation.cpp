@@ -198,9 +198,9 @@ void tk_set_file_dialog_agent(tk_file_dialog_agent agent, void* user) {
             info.options = dialog.Options;
             info.initial_dir = dialog.InitialDir.c_str();
             info.file_name = dialog.FileName.c_str();
-            constexpr size_t kChosenSize = 4096;
-            std::string chosen(kChosenSize, '\0');
-            if (!agent(&info, chosen.data(), kChosenSize, user))
+            constexpr size_t ChosenNameSize = 4096;
+            std::string chosen(ChosenNameSize, '\0');
+            if (!agent(&info, chosen.data(), ChosenNameSize, user))
                 return std::nullopt;
             chosen.back() = '\0'; // whatever the agent wrote, the name ends inside the buffer
             chosen.resize(std::strlen(chosen.c_str()));

@@ -6,33 +6,33 @@
 
 namespace toolkit {
 
-Clock& DefaultClock() {
-    static Clock clock;
+TClock& DefaultClock() {
+    static TClock clock;
     return clock;
 }
 
-Clock::~Clock() {
+TClock::~TClock() {
     for (TTimer* timer : timers_) {
         timer->scheduled_ = false;
         timer->clock_ = nullptr;
     }
 }
 
-void Clock::Schedule(TTimer& timer) {
+void TClock::Schedule(TTimer& timer) {
     timer.due_ = now_ + timer.interval_;
     timer.sequence_ = nextSequence_++;
     timer.scheduled_ = true;
 }
 
-void Clock::Unschedule(TTimer& timer) noexcept {
+void TClock::Unschedule(TTimer& timer) noexcept {
     timer.scheduled_ = false;
 }
 
-void Clock::Detach(TTimer& timer) noexcept {
+void TClock::Detach(TTimer& timer) noexcept {
     timers_.erase(std::remove(timers_.begin(), timers_.end(), &timer), timers_.end());
 }
 
-TTimer* Clock::NextDue(std::int64_t until) const noexcept {
+TTimer* TClock::NextDue(std::int64_t until) const noexcept {
     TTimer* next = nullptr;
     for (TTimer* timer : timers_) {
         if (!timer->scheduled_ || timer->due_ > until)
@@ -44,7 +44,7 @@ TTimer* Clock::NextDue(std::int64_t until) const noexcept {
     return next;
 }
 
-void Clock::Advance(std::int64_t ms) {
+void TClock::Advance(std::int64_t ms) {
     std::int64_t target = now_ + std::max<std::int64_t>(ms, 0);
     while (TTimer* timer = NextDue(target)) {
         now_ = std::max(now_, timer->due_);
@@ -57,7 +57,7 @@ void Clock::Advance(std::int64_t ms) {
     now_ = std::max(now_, target);
 }
 
-TTimer::TTimer(Clock& clock) : clock_(&clock) {
+TTimer::TTimer(TClock& clock) : clock_(&clock) {
     clock.timers_.push_back(this);
 }
 

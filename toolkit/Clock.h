@@ -10,12 +10,12 @@ namespace toolkit {
 
 class TTimer;
 
-class Clock {
+class TClock {
 public:
-    Clock() = default;
-    ~Clock();
-    Clock(const Clock&) = delete;
-    Clock& operator=(const Clock&) = delete;
+    TClock() = default;
+    ~TClock();
+    TClock(const TClock&) = delete;
+    TClock& operator=(const TClock&) = delete;
 
     // Milliseconds since the clock was made.
     std::int64_t Now() const noexcept { return now_; }
@@ -40,7 +40,7 @@ private:
 
 // The clock every timer uses unless given another: one per process, shared by the host and
 // the plug-in through the toolkit library.
-Clock& DefaultClock();
+TClock& DefaultClock();
 
 // Fires OnTimer every Interval ms while Enabled and a handler is set. Changing Interval,
 // Enabled or OnTimer restarts the countdown from the clock's present time, as recreating a
@@ -48,7 +48,7 @@ Clock& DefaultClock();
 class TTimer {
 public:
     // A timer outliving its clock stays silent.
-    explicit TTimer(Clock& clock = DefaultClock());
+    explicit TTimer(TClock& clock = DefaultClock());
     ~TTimer();
     TTimer(const TTimer&) = delete;
     TTimer& operator=(const TTimer&) = delete;
@@ -63,10 +63,10 @@ public:
     std::int64_t DueTime() const noexcept { return due_; }
 
 private:
-    friend class Clock;
+    friend class TClock;
     void Update();
 
-    Clock* clock_;
+    TClock* clock_;
     unsigned interval_ = 1000;
     bool enabled_ = true;
     bool scheduled_ = false;

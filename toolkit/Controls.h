@@ -287,8 +287,8 @@ public:
     const char* ClassName() const noexcept override { return "TCustomForm"; }
 
     // The window frame around the client area.
-    static constexpr int kFrameWidth = 3;
-    static constexpr int kCaptionHeight = 22;
+    static constexpr int FrameWidth = 3;
+    static constexpr int CaptionHeight = 22;
     void SetClientSize(int width, int height);
     int ClientWidth() const noexcept override;
     int ClientHeight() const noexcept override;

@@ -68,16 +68,16 @@ TCustomForm::~TCustomForm() {
 }
 
 void TCustomForm::SetClientSize(int width, int height) {
-    SetBounds(Left(), Top(), std::max(width, 0) + 2 * kFrameWidth,
-              std::max(height, 0) + kCaptionHeight + 2 * kFrameWidth);
+    SetBounds(Left(), Top(), std::max(width, 0) + 2 * FrameWidth,
+              std::max(height, 0) + CaptionHeight + 2 * FrameWidth);
 }
 
 int TCustomForm::ClientWidth() const noexcept {
-    return std::max(Width() - 2 * kFrameWidth, 0);
+    return std::max(Width() - 2 * FrameWidth, 0);
 }
 
 int TCustomForm::ClientHeight() const noexcept {
-    return std::max(Height() - kCaptionHeight - 2 * kFrameWidth, 0);
+    return std::max(Height() - CaptionHeight - 2 * FrameWidth, 0);
 }
 
 void TCustomForm::SetActiveControl(TWinControl* control) {

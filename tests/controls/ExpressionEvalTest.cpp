@@ -13,7 +13,7 @@
 namespace stipplor {
 namespace {
 
-constexpr Extended kInf = std::numeric_limits<Extended>::infinity();
+constexpr Extended Infinity = std::numeric_limits<Extended>::infinity();
 
 // A fresh table that, like the global one, refuses undefined names.
 struct Table : TSymbolTable {
@@ -114,9 +114,9 @@ TEST(ExpressionEval, ComparisonsUseNearlyEqual) {
 }
 
 TEST(ExpressionEval, InfinityAndNaN) {
-    ExpectValues({{"1/0", kInf}, {"-1/0", -kInf}, {"inf=inf", 1}, {"inf#inf", 0}});
+    ExpectValues({{"1/0", Infinity}, {"-1/0", -Infinity}, {"inf=inf", 1}, {"inf#inf", 0}});
     ExpectValues({{"inf>1e4000", 1}, {"-inf<inf", 1}, {"-inf=inf", 0}, {"1/inf", 0}});
-    ExpectValues({{"cot(0)", kInf}});
+    ExpectValues({{"cot(0)", Infinity}});
     // A NaN operand is refused even where the operator could hide it.
     const char* invalid = "Invalid floating point operation";
     ExpectErrorsAt(invalid, {{"0/0", 4}, {"inf-inf", 8}, {"0*inf", 6}, {"5%0", 4}});
@@ -254,8 +254,8 @@ TEST(ExpressionEval, OptimisersStartFromTheGuess) {
     ExpectNear(":num.Guess=-5; num.root(x^2-2,x)", -std::sqrt(2.0), 1e-5);
     EXPECT_EQ(Eval(":y=7; num.min((y-1)^2,y)+y", table), 7); // the variable is restored
     // Results beyond 1e100 become infinite.
-    EXPECT_EQ(Eval("num.argmin(-x,x)", table), kInf);
-    EXPECT_EQ(Eval("num.min(-x,x)", table), -kInf);
+    EXPECT_EQ(Eval("num.argmin(-x,x)", table), Infinity);
+    EXPECT_EQ(Eval("num.min(-x,x)", table), -Infinity);
     EXPECT_EQ(MessageOf("num.root(x^2+1,x)", table),
               "No solution found, try changing starting guess");
 }
@@ -264,7 +264,8 @@ TEST(ExpressionEval, OptimisersStartFromTheGuess) {
 TEST(ExpressionEval, BuiltIns) {
     Table table;
     ExpectValues({{"fac(5)", 120}, {"fac(0)", 1}, {"fac(1)", 1}, {"fac(5.0000001)", 120}});
-    ExpectValues({{"fac(1e30)", kInf}, {"fac(1e4000)", kInf}, {"bin(0)", 0}, {"bin(101)", 5}});
+    ExpectValues(
+        {{"fac(1e30)", Infinity}, {"fac(1e4000)", Infinity}, {"bin(0)", 0}, {"bin(101)", 5}});
     ExpectValues({{"bin(1011)", 11}, {"bin(1111111111111111)", 65535}, {"round(2.5)", 2}});
     ExpectValues({{"round(3.5)", 4}, {"round(-2.5)", -2}, {"round(0.5)", 0}, {"floor(-1.5)", -2}});
     ExpectValues({{"ceil(-1.5)", -1}, {"frac(-1.25)", -0.25L}, {"abs(-3)", 3}, {"sqrt(16)", 4}});
@@ -317,7 +318,7 @@ TEST(ExpressionEval, FloatingPointEnvironmentIsRestored) {
     std::fesetround(FE_UPWARD);
     std::feclearexcept(FE_ALL_EXCEPT);
     EXPECT_EQ(Eval("round(2.5)", table), 2); // evaluation rounds to nearest whatever the caller set
-    EXPECT_EQ(Eval("1/0", table), kInf);
+    EXPECT_EQ(Eval("1/0", table), Infinity);
     EXPECT_THROW(Eval("0/0", table), EExpressionError);
     EXPECT_EQ(std::fegetround(), FE_UPWARD);
     EXPECT_EQ(std::fetestexcept(FE_ALL_EXCEPT), 0);

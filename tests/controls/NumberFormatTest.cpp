@@ -10,10 +10,10 @@ namespace stipplor {
 namespace {
 
 TEST(NumberFormat, DigitsSectionsAndLiterals) {
-    constexpr Extended kInf = std::numeric_limits<Extended>::infinity();
+    constexpr Extended Infinity = std::numeric_limits<Extended>::infinity();
     const std::pair<Extended, const char*> twoPlaces[] = {
-        {2.5L, "2.5"},  {100, "100"},      {22.1L, "22.1"}, {1.0L / 3, "0.33"},
-        {-0.001L, "0"}, {-2.25L, "-2.25"}, {kInf, "INF"},   {std::nan(""), "NAN"}};
+        {2.5L, "2.5"},  {100, "100"},      {22.1L, "22.1"},   {1.0L / 3, "0.33"},
+        {-0.001L, "0"}, {-2.25L, "-2.25"}, {Infinity, "INF"}, {std::nan(""), "NAN"}};
     for (const auto& [value, text] : twoPlaces)
         EXPECT_EQ(FormatFloat("0.##", value), text);
     EXPECT_EQ(FormatFloat("0.00", 1), "1.00");

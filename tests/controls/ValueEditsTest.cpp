@@ -41,7 +41,7 @@ void RunShown(toolkit::TForm& form, const std::function<void()>& act) {
 template <class Field> std::string Reading(const Field& field) {
     const bool valid = field.TextValid();
     EXPECT_EQ(field.Font().Color,
-              valid ? toolkit::clWindowText : TValueEdit::kDefaultInvalidTextColor);
+              valid ? toolkit::clWindowText : TValueEdit::DefaultInvalidTextColor);
     std::ostringstream out;
     out << field.Text() << " -> " << field.Value() << (valid ? "" : " invalid");
     return out.str();
@@ -203,7 +203,7 @@ TEST(ValueEdits, SpinButtonPlacementAndGlyphs) {
     TSpinButton alone;
     EXPECT_EQ(Box(alone), (Bounds{0, 0, 20, 25}));
     alone.SetBounds(0, 0, 4, 10);
-    EXPECT_EQ(alone.Width(), TSpinButton::kMinWidth);
+    EXPECT_EQ(alone.Width(), TSpinButton::MinWidth);
 }
 
 TEST(ValueEdits, DisabledGlyphIsEmbossed) {

@@ -10,20 +10,23 @@ using namespace toolkit;
 
 namespace {
 
-constexpr int kMin = 2, kMax = 256;
+constexpr int MinValue = 2, MaxValue = 256;
 
-// A numeric field: text outside kMin..kMax shows in maroon; its value is the clamped number.
+// A numeric field: text outside MinValue..MaxValue shows in maroon; its value is the clamped
+// number.
 class NumberField final : public TEdit {
 public:
     using TEdit::TEdit;
-    bool Valid() const { return Parse().has_value() && *Parse() >= kMin && *Parse() <= kMax; }
+    bool Valid() const {
+        return Parse().has_value() && *Parse() >= MinValue && *Parse() <= MaxValue;
+    }
     std::optional<std::string> AutomationValue() const override {
         auto n = Parse();
         if (!n)
             return std::nullopt;
-        return std::to_string(*n < kMin ? kMin : (*n > kMax ? kMax : *n));
+        return std::to_string(*n < MinValue ? MinValue : (*n > MaxValue ? MaxValue : *n));
     }
-    void Step(int delta) { SetText(std::to_string(Parse().value_or(kMin) + delta)); }
+    void Step(int delta) { SetText(std::to_string(Parse().value_or(MinValue) + delta)); }
 
 protected:
     void Change() override {

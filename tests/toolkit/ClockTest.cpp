@@ -14,7 +14,7 @@ using namespace toolkit;
 namespace {
 
 TEST(ClockTest, TimersFireInDueOrderAtTheirDueTimes) {
-    Clock clock;
+    TClock clock;
     std::string log;
     TTimer fast(clock), slow(clock), twin(clock);
     const struct {
@@ -40,7 +40,7 @@ TEST(ClockTest, TimersFireInDueOrderAtTheirDueTimes) {
 }
 
 TEST(ClockTest, ChangingATimerRestartsItsCountdown) {
-    Clock clock;
+    TClock clock;
     std::vector<std::int64_t> fired;
     TTimer timer(clock);
     EXPECT_FALSE(timer.Scheduled()) << "no handler, no timer";
@@ -64,7 +64,7 @@ TEST(ClockTest, ChangingATimerRestartsItsCountdown) {
 }
 
 TEST(ClockTest, HandlerErrorsAndSelfDestructionDoNotStopTheClock) {
-    Clock clock;
+    TClock clock;
     int reports = 0;
     Application().OnException = [&](std::exception_ptr) { ++reports; };
     auto doomed = std::make_unique<TTimer>(clock);
@@ -83,7 +83,7 @@ TEST(ClockTest, HandlerErrorsAndSelfDestructionDoNotStopTheClock) {
     EXPECT_EQ(reports, 5);
     EXPECT_EQ(survivors, 2);
 
-    auto orphan = std::make_unique<TTimer>(*std::make_unique<Clock>());
+    auto orphan = std::make_unique<TTimer>(*std::make_unique<TClock>());
     orphan->SetInterval(1); // its clock is gone: it can never fire, nor crash
     EXPECT_FALSE(orphan->Scheduled());
 }
