@@ -486,7 +486,8 @@ TEST_F(StipplorForm, ConversionChoiceAndGammaLabel) {
         {1.0f, "1.00"},   {2.125f, "2.12"},     {2.375f, "2.38"}, {1.005f, "1.00"},
         {0.001f, "0.00"}, {1e6f, "1000000.00"}, {0.45f, "0.45"},
     };
-    for (const auto& [gamma, text] : shown) {
+    for (const auto& [reported, text] : shown) {
+        const float gamma = reported; // a lambda may not capture a structured binding (clang 14)
         host.QueryImageGamma = [gamma](float& answer) {
             answer = gamma;
             return true;
