@@ -206,6 +206,8 @@ int Run(const TArguments& arguments) {
 int main(int argc, char** argv) {
     CLI::App app(Description, "orvalis-host");
     app.footer(Footer);
+    // A later option overrides an earlier one (scripts put their defaults first).
+    app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     TArguments arguments;
     app.add_option("PICTURE", arguments.Picture, "Picture to hand to the plug-in");
     app.add_option("--plugin", arguments.Plugin,
@@ -223,6 +225,7 @@ int main(int argc, char** argv) {
         ->option_text("DIR (default: .)");
     app.add_option("--set", arguments.Settings, "Act on a dialog control (repeatable, in order)")
         ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->option_text("CONTROL=VALUE");
     app.add_flag("--show", arguments.Show, "Print every control of the dialog before OK or Cancel");
     app.add_flag("--cancel", arguments.Cancel, "Press Cancel instead of OK");
