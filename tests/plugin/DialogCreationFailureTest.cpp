@@ -27,11 +27,29 @@ void* Allocate(std::size_t size) {
 
 } // namespace
 
+// Every form of new and delete that can pair with another, so that they all meet malloc and
+// free (a sanitizer would report a pair split between its allocator and ours).
 void* operator new(std::size_t size) {
     return Allocate(size);
 }
 void* operator new[](std::size_t size) {
     return Allocate(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return Allocate(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+    return operator new(size, tag);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    std::free(p);
 }
 void operator delete(void* p) noexcept {
     std::free(p);
