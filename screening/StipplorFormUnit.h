@@ -9,6 +9,7 @@
 #include "screening/HostLink.h"
 #include "toolkit/Forms.h"
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -46,9 +47,10 @@ public:
 
     const THostLink& Host() const noexcept { return host_; }
 
-    // ShowModal(), inherited, runs FormShow and returns the modal result: 2 after Cancel.
+    // ShowModal(), inherited, runs FormShow and returns the modal result: 2 after Cancel,
+    // 6 after a completed run.
 
-    // ---- The controls, in tab order; each parent is created before its children. ----
+    // ---- The controls, in creation order (the tab order); parents before their children. ----
     toolkit::TRadioGroup& ColorModeRadioGroup = Add<toolkit::TRadioGroup>("ColorModeRadioGroup");
 
     toolkit::TGroupBox& CMYKOptionsGroup = Add<toolkit::TGroupBox>("CMYKOptionsGroup");
@@ -100,6 +102,10 @@ public:
     // Named apart from TCustomForm::CancelButton(), which finds the form's cancel button.
     toolkit::TButton& CancelDialogButton = Add<toolkit::TButton>("CancelButton");
 
+    // The angle fields and their labels in plane order: the first plane's field first.
+    std::array<TFloatEdit*, 4> AngleEdits() const noexcept;
+    std::array<toolkit::TLabel*, 4> AngleLabels() const noexcept;
+
     // ---- Event handlers, wired to their controls. ----
     // Loads the settings into the controls and asks the host for the image's gamma.
     void FormCreate();
@@ -114,7 +120,8 @@ public:
     void BlackPlaneGammaChangeValue();
     void CMYKConversionTableEditChange();
     void SelectConversionTableButtonClick();
-    // The run; it ends the dialog with modal result 6 once the run is complete.
+    // The run, which ends the dialog with modal result 6 once it is complete. Until the
+    // pipeline is there it does nothing, and the dialog stays open.
     void OKButtonClick();
 
 private:
