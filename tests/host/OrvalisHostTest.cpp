@@ -115,7 +115,8 @@ TPng ReadPng(const std::string& path) {
 }
 
 TEST_F(OrvalisHost, ShowsTheDialogOnAPhotographAndPrintsItsState) {
-    TRun run = Run("--cancel --show --set OutputPathEdit=prints/harbour '" + Photo + "'");
+    TRun run = Run("--cancel --show --set TIFFOutputBox=on --set OutputPathEdit=prints/harbour '" +
+                   Photo + "'");
     EXPECT_EQ(run.Status, 4) << run.Err;
     EXPECT_TRUE(run.Said("picture: " + Photo + ", 600 x 400, 24-bit")) << run.Out;
     EXPECT_TRUE(
@@ -125,6 +126,16 @@ TEST_F(OrvalisHost, ShowsTheDialogOnAPhotographAndPrintsItsState) {
     EXPECT_TRUE(run.Said("OKButton TButton caption=\"OK\" enabled=yes visible=yes"));
     EXPECT_TRUE(run.Said("Cancel pressed"));
     EXPECT_EQ(run.Err, "");
+
+    // What the dialog's rules have disabled or hidden cannot be set, as a person could not.
+    run = Run("--set ColorModeRadioGroup=RGB --show --set AngleEdit4=10 '" + Photo + "'");
+    ExpectRefused(run, "--set AngleEdit4=10 refused: AngleEdit4 is hidden", "hidden");
+    EXPECT_TRUE(
+        run.OutHas("ColorModeRadioGroup TRadioGroup caption=\"Color mode\" item=2 \"RGB\""));
+    EXPECT_TRUE(run.OutHas("Angle3Label TLabel caption=\"B:\" enabled=yes visible=yes"));
+    run = Run("--set GenerateRasterBox=off --set CellSizeEdit=8 '" + Photo + "'");
+    ExpectRefused(run, "--set CellSizeEdit=8 refused: CellSizeEdit is disabled", "disabled");
+    EXPECT_FALSE(run.OutHas("OK pressed"));
 
     // Palette pictures keep their palette; grey ones become 8-bit grey.
     run = Run("--cancel '" + Samples + "/coffee-palette.png'");

@@ -25,10 +25,16 @@ std::string ReadCommand(const std::string& command) {
     return output;
 }
 
-std::string FormCaption(tk_form* form) {
-    char caption[64] = {};
-    tk_get_string(form, nullptr, TK_PROP_CAPTION, caption, sizeof caption);
-    return caption;
+std::string Text(tk_form* form, const char* control, int property = TK_PROP_CAPTION) {
+    char text[128] = {};
+    tk_get_string(form, control, property, text, sizeof text);
+    return text;
+}
+
+int ItemIndex(tk_form* form, const char* control) {
+    int index = -2;
+    tk_get_int(form, control, TK_PROP_ITEM_INDEX, &index);
+    return index;
 }
 
 TEST(PluginExports, LibraryExportsExactlyTheTwoFunctions) {
@@ -142,16 +148,20 @@ TEST(PluginExports, DialogRunsOnTheHostsPictureAndLeavesItUntouched) {
     TTestPicture picture(40, 30, 3, 40 * 3 + 2);
     const std::vector<uint8_t> before = picture.Pixels;
     host.Documents = {{"C:\\pictures\\harbour.bmp", picture.Pixels.data()}};
+    host.Gamma = 2.2f;
 
-    std::string caption;
-    host.OnForm = [&](tk_form* form) { caption = FormCaption(form); };
+    std::string caption, gamma, resultSize;
+    host.OnForm = [&](tk_form* form) {
+        caption = Text(form, nullptr);
+        gamma = Text(form, "GammaLabel");
+        resultSize = Text(form, "ResultSizeLabel");
+    };
     host.Requests.clear();
     EXPECT_EQ(host.Process(ORVALIS_KIND_PROCESS, &picture.Image), 1) << "cancelled";
     EXPECT_EQ(caption, "Stipplor");
-    EXPECT_EQ(host.Requests.front().Code, ORVALIS_REQUEST_MAIN_WINDOW);
-    for (const TRequest& request : host.Requests)
-        EXPECT_TRUE(request.Code == 3 || request.Code == 4 || request.Code == 10)
-            << "request " << request.Code;
+    EXPECT_EQ(gamma, "Image gamma: 2.20") << "request 10 while the dialog is created";
+    EXPECT_EQ(resultSize, "640 x 480") << "the dialog works on the host's picture";
+    EXPECT_EQ(host.Codes(), (std::vector<int32_t>{4, 10, 3}));
     EXPECT_TRUE(host.Boxes.empty());
 
     // The result follows the modal result: 0 only for 1; a completed run (6) gives 1.
@@ -163,6 +173,28 @@ TEST(PluginExports, DialogRunsOnTheHostsPictureAndLeavesItUntouched) {
     }
     EXPECT_EQ(host.FormsShown, 4);
     EXPECT_EQ(picture.Pixels, before);
+}
+
+TEST(PluginExports, HostPalettesReachTheDialog) {
+    // A grey picture without a palette gets the grey ramp, so the dialog opens in Grayscale;
+    // a colour palette keeps the mode of the settings (CMYK when there are none).
+    TTestHost host;
+    host.Register();
+    int mode = -2;
+    host.OnForm = [&](tk_form* form) { mode = ItemIndex(form, "ColorModeRadioGroup"); };
+    TTestPicture grey(8, 8, 1);
+    grey.Image.palette = nullptr;
+    host.Process(ORVALIS_KIND_PROCESS, &grey.Image);
+    EXPECT_EQ(mode, 0);
+    TTestPicture colours(8, 8, 1);
+    host.Process(ORVALIS_KIND_PROCESS, &colours.Image);
+    EXPECT_EQ(mode, 1);
+    // A gamma no tone table can be made from counts as none.
+    std::string gamma = "?";
+    host.OnForm = [&](tk_form* form) { gamma = Text(form, "GammaLabel"); };
+    host.Gamma = -2.2f;
+    host.Process(ORVALIS_KIND_PROCESS, &colours.Image);
+    EXPECT_EQ(gamma, "");
 }
 
 TEST(PluginExports, DocumentSearchAsksEachDocumentInTurnUntilItFindsThePicture) {

@@ -5,6 +5,7 @@
 // boxes). It declares the protocol from the host's side (host/PluginProtocol.h), not from the
 // plug-in's headers.
 #include "host/PluginProtocol.h"
+#include "support/ConfigFolder.h"
 #include "toolkit/Automation.h"
 
 #include <dlfcn.h>
@@ -46,6 +47,8 @@ struct TPluginLibrary {
     orvalis_process_image ProcessImage = nullptr;
 
     static TPluginLibrary& Get() {
+        // The dialog's settings store opens once per process: in a folder of the tests'.
+        static stipplor::testsupport::ConfigFolder settings;
         static TPluginLibrary library(STIPPLOR_PLUGIN_LIBRARY);
         return library;
     }
