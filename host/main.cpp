@@ -204,8 +204,8 @@ int Run(const TArguments& arguments) {
 
     if (plugin->RegisterPlugin(&THostSession::Callback) == 0)
         return Fail(ExitNotRun, "the plug-in did not register");
-    const orvalis_image image = picture->Record();
-    plugin->ProcessImage(ORVALIS_KIND_PROCESS, &image);
+    const TPluginImage image = picture->Record();
+    plugin->ProcessImage(pkImage, &image);
     session.EndProgress();
     return ExitStatusOf(driver, session);
 }

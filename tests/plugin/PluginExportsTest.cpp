@@ -9,6 +9,8 @@
 #include <set>
 #include <sstream>
 
+extern "C" size_t ProtocolLayoutC(int what); // ProtocolLayout.c
+
 namespace plugintest {
 namespace {
 
@@ -37,6 +39,43 @@ int ItemIndex(tk_form* form, const char* control) {
     return index;
 }
 
+TEST(PluginExports, RecordsHaveTheProtocolsLayoutInCAndCpp) {
+    // Every field 32 bits on a 32-bit target; pointers pointer-sized at natural alignment on
+    // a 64-bit one.
+    const bool narrow = sizeof(void*) == 4;
+    const std::vector<size_t> expected = {
+        narrow ? 16u : 32u, // TPluginInfo
+        narrow ? 28u : 40u, // TPluginImage
+        16u,                //   Map
+        narrow ? 20u : 24u, //   Palette
+        narrow ? 24u : 32u, //   Reserved
+        narrow ? 56u : 64u, // TPluginDocumentInfo
+        8u,                 //   FileName
+        narrow ? 28u : 32u, //   ImageMap
+        narrow ? 32u : 48u, // TPluginNewImage
+        sizeof(void*),      //   Image
+        8u,                 // TPluginGammaInfo
+        sizeof(void*),      // THostWindow
+    };
+    const std::vector<size_t> cpp = {sizeof(TPluginInfo),
+                                     sizeof(TPluginImage),
+                                     offsetof(TPluginImage, Map),
+                                     offsetof(TPluginImage, Palette),
+                                     offsetof(TPluginImage, Reserved),
+                                     sizeof(TPluginDocumentInfo),
+                                     offsetof(TPluginDocumentInfo, FileName),
+                                     offsetof(TPluginDocumentInfo, ImageMap),
+                                     sizeof(TPluginNewImage),
+                                     offsetof(TPluginNewImage, Image),
+                                     sizeof(TPluginGammaInfo),
+                                     sizeof(THostWindow)};
+    std::vector<size_t> c;
+    for (int i = 0; i < int(expected.size()); ++i)
+        c.push_back(ProtocolLayoutC(i));
+    EXPECT_EQ(c, expected);
+    EXPECT_EQ(cpp, expected);
+}
+
 TEST(PluginExports, LibraryExportsExactlyTheTwoFunctions) {
     std::istringstream symbols(
         ReadCommand(std::string(STIPPLOR_NM) + " -D --defined-only " + STIPPLOR_PLUGIN_LIBRARY));
@@ -54,7 +93,7 @@ TEST(PluginExports, CallsBeforeRegistrationDoNothing) {
     if (child == 0) {
         TTestHost host;
         TTestPicture picture(8, 8, 3);
-        const int32_t result = host.Process(ORVALIS_KIND_PROCESS, &picture.Image);
+        const int32_t result = host.Process(pkImage, &picture.Image);
         const bool quiet = host.FormsShown == 0 && host.Boxes.empty();
         ::_exit(result == 1 && quiet ? 0 : 1);
     }
@@ -73,13 +112,13 @@ TEST(PluginExports, RegistrationPassesTheHostsAnswerThrough) {
     EXPECT_EQ(
         host.RegistrationTexts,
         (std::vector<std::string>{"Plugins", "Stipplor", "Prepare picture for offset print"}));
-    EXPECT_EQ(host.Registration.kind, 1);
+    EXPECT_EQ(host.Registration.Kind, 1);
 
     // An empty callback is stored as it is: nothing is registered, and ProcessImage finds no
     // host to ask.
     EXPECT_EQ(host.Library().RegisterPlugin(nullptr), 0);
     TTestPicture picture(8, 8, 3);
-    EXPECT_EQ(host.Process(ORVALIS_KIND_PROCESS, &picture.Image), 1);
+    EXPECT_EQ(host.Process(pkImage, &picture.Image), 1);
     EXPECT_EQ(host.Requests.size(), 2u);
     EXPECT_EQ(host.FormsShown, 0);
 }
@@ -105,7 +144,7 @@ TEST(PluginExports, PicturesOtherThan8Or24BitAreRefusedWithAnInformationBox) {
     host.Requests.clear();
     for (int32_t pixelType : {4, 2}) {
         TTestPicture picture(8, 8, pixelType);
-        EXPECT_EQ(host.Process(ORVALIS_KIND_PROCESS, &picture.Image), 1);
+        EXPECT_EQ(host.Process(pkImage, &picture.Image), 1);
     }
     EXPECT_EQ(host.Codes(), (std::vector<int32_t>{4, 4}));
     EXPECT_EQ(host.FormsShown, 0);
@@ -124,15 +163,15 @@ TEST(PluginExports, InvalidPicturesEndInTheErrorBoxWithoutTheDialog) {
     TTestHost host;
     host.Register();
     TTestPicture picture(8, 8, 3);
-    std::vector<orvalis_image> invalid(5, picture.Image);
-    invalid[0].width = 0;
-    invalid[1].height = 0;
-    invalid[2].map = nullptr;
-    invalid[3].bytes_per_line = 8 * 3 - 1;
-    invalid[4].width = -8;
-    for (const orvalis_image& image : invalid)
-        EXPECT_EQ(host.Process(ORVALIS_KIND_PROCESS, &image), 1);
-    EXPECT_EQ(host.Process(ORVALIS_KIND_PROCESS, nullptr), 1);
+    std::vector<TPluginImage> invalid(5, picture.Image);
+    invalid[0].Width = 0;
+    invalid[1].Height = 0;
+    invalid[2].Map = nullptr;
+    invalid[3].BytesPerLine = 8 * 3 - 1;
+    invalid[4].Width = -8;
+    for (const TPluginImage& image : invalid)
+        EXPECT_EQ(host.Process(pkImage, &image), 1);
+    EXPECT_EQ(host.Process(pkImage, nullptr), 1);
     EXPECT_EQ(host.FormsShown, 0);
     ASSERT_EQ(host.Boxes.size(), invalid.size() + 1);
     for (const TMessageBox& box : host.Boxes) {
@@ -157,7 +196,7 @@ TEST(PluginExports, DialogRunsOnTheHostsPictureAndLeavesItUntouched) {
         resultSize = Text(form, "ResultSizeLabel");
     };
     host.Requests.clear();
-    EXPECT_EQ(host.Process(ORVALIS_KIND_PROCESS, &picture.Image), 1) << "cancelled";
+    EXPECT_EQ(host.Process(pkImage, &picture.Image), 1) << "cancelled";
     EXPECT_EQ(caption, "Stipplor");
     EXPECT_EQ(gamma, "Image gamma: 2.20") << "request 10 while the dialog is created";
     EXPECT_EQ(resultSize, "640 x 480") << "the dialog works on the host's picture";
@@ -169,7 +208,7 @@ TEST(PluginExports, DialogRunsOnTheHostsPictureAndLeavesItUntouched) {
         host.OnForm = [modalResult = modalResult](tk_form* form) {
             EXPECT_EQ(tk_close_form(form, modalResult), TK_OK);
         };
-        EXPECT_EQ(host.Process(ORVALIS_KIND_PROCESS, &picture.Image), want) << modalResult;
+        EXPECT_EQ(host.Process(pkImage, &picture.Image), want) << modalResult;
     }
     EXPECT_EQ(host.FormsShown, 4);
     EXPECT_EQ(picture.Pixels, before);
@@ -183,17 +222,17 @@ TEST(PluginExports, HostPalettesReachTheDialog) {
     int mode = -2;
     host.OnForm = [&](tk_form* form) { mode = ItemIndex(form, "ColorModeRadioGroup"); };
     TTestPicture grey(8, 8, 1);
-    grey.Image.palette = nullptr;
-    host.Process(ORVALIS_KIND_PROCESS, &grey.Image);
+    grey.Image.Palette = nullptr;
+    host.Process(pkImage, &grey.Image);
     EXPECT_EQ(mode, 0);
     TTestPicture colours(8, 8, 1);
-    host.Process(ORVALIS_KIND_PROCESS, &colours.Image);
+    host.Process(pkImage, &colours.Image);
     EXPECT_EQ(mode, 1);
     // A gamma no tone table can be made from counts as none.
     std::string gamma = "?";
     host.OnForm = [&](tk_form* form) { gamma = Text(form, "GammaLabel"); };
     host.Gamma = -2.2f;
-    host.Process(ORVALIS_KIND_PROCESS, &colours.Image);
+    host.Process(pkImage, &colours.Image);
     EXPECT_EQ(gamma, "");
 }
 
@@ -204,7 +243,7 @@ TEST(PluginExports, DocumentSearchAsksEachDocumentInTurnUntilItFindsThePicture) 
     TTestPicture other(8, 8, 1);
 
     host.Requests.clear();
-    host.Process(ORVALIS_KIND_PROCESS, &picture.Image);
+    host.Process(pkImage, &picture.Image);
     EXPECT_EQ(host.DocumentIndexes(), (std::vector<int32_t>{0})) << "no documents: one question";
 
     host.Documents = {{"a.png", other.Pixels.data()},
@@ -212,7 +251,7 @@ TEST(PluginExports, DocumentSearchAsksEachDocumentInTurnUntilItFindsThePicture) 
                       {"c.png", picture.Pixels.data()},
                       {"d.png", picture.Pixels.data()}};
     host.Requests.clear();
-    host.Process(ORVALIS_KIND_PROCESS, &picture.Image);
+    host.Process(pkImage, &picture.Image);
     EXPECT_EQ(host.DocumentIndexes(), (std::vector<int32_t>{0, 1, 2}))
         << "the third document holds it";
     EXPECT_EQ(host.FormsShown, 2);
