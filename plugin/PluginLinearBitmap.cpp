@@ -124,8 +124,8 @@ void TPluginLinearBitmap::Fill(uint8_t Value) {
     TLinearBitmap::Fill(Value);
 }
 
-void TPluginLinearBitmap::PasteImage(TLinearBitmap& Source, int32_t X, int32_t Y, int32_t MaxWidth,
-                                     int32_t MaxHeight) {
+void TPluginLinearBitmap::PasteImage(const TLinearBitmap& Source, int32_t X, int32_t Y,
+                                     int32_t MaxWidth, int32_t MaxHeight) {
     Detach();
     TLinearBitmap::PasteImage(Source, X, Y, MaxWidth, MaxHeight);
 }

@@ -48,8 +48,8 @@ public:
     void Allocate(int32_t Width, int32_t Height, TPixelFormat Format,
                   int32_t BytesPerLine = 0) override;
     void Fill(uint8_t Value) override;
-    void PasteImage(TLinearBitmap& Source, int32_t X, int32_t Y, int32_t MaxWidth = WholeImage,
-                    int32_t MaxHeight = WholeImage) override;
+    void PasteImage(const TLinearBitmap& Source, int32_t X, int32_t Y,
+                    int32_t MaxWidth = WholeImage, int32_t MaxHeight = WholeImage) override;
 
 private:
     const uint8_t* hostMap_ = nullptr;
