@@ -9,15 +9,23 @@ namespace orvalis {
 
 namespace {
 
-// A string property of a control, or nothing when the control has none.
-std::optional<std::string> ReadString(tk_form* form, const char* control, int property) {
-    const int length = tk_get_string(form, control, property, nullptr, 0);
+// A text the automation interface copies out: its length first, then the text itself;
+// nothing when the interface refuses.
+template <class Copy> std::optional<std::string> FetchText(Copy copy) {
+    const int length = copy(nullptr, 0);
     if (length < 0)
         return std::nullopt;
     std::string text(size_t(length) + 1, '\0');
-    tk_get_string(form, control, property, text.data(), text.size());
+    copy(text.data(), text.size());
     text.resize(size_t(length));
     return text;
+}
+
+// A string property of a control, or nothing when the control has none.
+std::optional<std::string> ReadString(tk_form* form, const char* control, int property) {
+    return FetchText([&](char* buffer, size_t size) {
+        return tk_get_string(form, control, property, buffer, size);
+    });
 }
 
 std::optional<int> ReadInt(tk_form* form, const char* control, int property) {
@@ -30,24 +38,18 @@ std::optional<int> ReadInt(tk_form* form, const char* control, int property) {
 // The form's controls by name, depth first in creation order.
 std::vector<std::string> ControlNames(tk_form* form) {
     std::vector<std::string> names;
-    for (int i = 0, n = tk_control_count(form); i < n; ++i) {
-        const int length = std::max(tk_control_name(form, i, nullptr, 0), 0);
-        std::string name(size_t(length) + 1, '\0');
-        tk_control_name(form, i, name.data(), name.size());
-        name.resize(size_t(length));
-        names.push_back(std::move(name));
-    }
+    for (int i = 0, n = tk_control_count(form); i < n; ++i)
+        names.push_back(FetchText([&](char* buffer, size_t size) {
+                            return tk_control_name(form, i, buffer, size);
+                        }).value_or(""));
     return names;
 }
 
 std::string ItemCaption(tk_form* form, const char* control, int index) {
-    const int length = tk_get_item(form, control, index, nullptr, 0);
-    if (length < 0)
-        return {};
-    std::string text(size_t(length) + 1, '\0');
-    tk_get_item(form, control, index, text.data(), text.size());
-    text.resize(size_t(length));
-    return text;
+    return FetchText([&](char* buffer, size_t size) {
+               return tk_get_item(form, control, index, buffer, size);
+           })
+        .value_or("");
 }
 
 // A caption as a person reads it: "&" marks the accelerator and is not shown, "&&" shows "&".

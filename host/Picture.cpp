@@ -135,6 +135,13 @@ TPix Checked(PIX* pix) {
     return TPix(pix);
 }
 
+std::vector<uint8_t> GreyRamp() {
+    std::vector<uint8_t> palette(768);
+    for (size_t i = 0; i < palette.size(); ++i)
+        palette[i] = uint8_t(i / 3);
+    return palette;
+}
+
 THostPicture IndexedPicture(PIX* pix, const PIXCMAP* colormap) {
     THostPicture picture(pixGetWidth(pix), pixGetHeight(pix), 1);
     picture.Palette.assign(768, 0);
@@ -187,6 +194,7 @@ THostPicture ToHostPicture(PIX* pix) {
                             : depth == 16 ? pixConvert16To8(pix, L_MS_BYTE)
                                           : pixConvertTo8(pix, 0));
         THostPicture picture(pixGetWidth(pix), pixGetHeight(pix), 1);
+        picture.Palette = GreyRamp();
         CopyBytes(grey.get(), picture);
         return picture;
     }
@@ -264,7 +272,7 @@ TPluginImage THostPicture::Record() const {
 std::string THostPicture::Kind() const {
     if (PixelType == 3)
         return "24-bit";
-    return Palette.empty() ? "8-bit grey" : "8-bit palette";
+    return Palette == GreyRamp() ? "8-bit grey" : "8-bit palette";
 }
 
 TPictureFormat SniffPictureFormat(const std::string& path) {

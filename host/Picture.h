@@ -21,10 +21,10 @@ public:
 struct THostPicture {
     int32_t Width = 0;
     int32_t Height = 0;
-    int32_t PixelType = 0; // 1: palette index (grey when Palette is empty), 3: blue-green-red
+    int32_t PixelType = 0; // 1: palette index, 3: blue-green-red
     int32_t BytesPerLine = 0;
     std::vector<uint8_t> Pixels;
-    std::vector<uint8_t> Palette; // 768 bytes blue-green-red, or empty for grey pictures
+    std::vector<uint8_t> Palette; // 8 bits: 768 bytes blue-green-red, the grey ramp for grey
 
     // Allocates padded rows of PixelType bytes a pixel, all zero; raises EPicture when the
     // picture is larger than a plug-in image may be.
@@ -43,9 +43,9 @@ enum class TPictureFormat { Unknown, PNG, JPEG, TIFF, BMP };
 TPictureFormat SniffPictureFormat(const std::string& path);
 
 // Reads a PNG, JPEG, TIFF or BMP file. Palette pictures (of up to 8 bits) stay palette
-// pictures, grey ones become 8-bit grey, everything else 24-bit (transparency is laid on
-// white paper). Raises EPicture with the reason when the file cannot be opened, is of another
-// kind, or is damaged or incomplete.
+// pictures, grey ones become 8-bit with the grey ramp as palette, everything else 24-bit
+// (transparency is laid on white paper). Raises EPicture with the reason when the file cannot be
+// opened, is of another kind, or is damaged or incomplete.
 THostPicture ReadPicture(const std::string& path);
 
 // Writes an image record as a PNG file: 8-bit images with their palette (the grey ramp when

@@ -32,9 +32,9 @@ const char* const Description =
     "drives its dialog as a user would.";
 
 const char* const Footer = R"(The picture:
-  Palette pictures stay 8-bit with their palette, grey pictures become 8-bit grey (handed over
-  without a palette), everything else 24-bit (transparency is laid on white). Rows are padded
-  to 4 bytes.
+  Palette pictures stay 8-bit with their palette, grey pictures become 8-bit with the grey
+  ramp as their palette, everything else 24-bit (transparency is laid on white). Rows are
+  padded to 4 bytes.
 
 The host's answers to the plug-in:
   document name   PICTURE as given on the command line, or --document NAME

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <new>
+#include <type_traits>
 
 namespace stipplor {
 
@@ -102,6 +103,10 @@ std::string StripFileExtension(std::string_view Name) {
 }
 
 } // namespace stipplor
+
+// The exports have exactly the types hosts call them through.
+static_assert(std::is_same_v<decltype(&RegisterPlugin), TRegisterPlugin>);
+static_assert(std::is_same_v<decltype(&ProcessImage), TProcessImage>);
 
 extern "C" {
 
