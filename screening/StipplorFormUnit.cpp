@@ -23,7 +23,6 @@ void TStipplorForm::CellSizeEditChangeValue() {}
 void TStipplorForm::BlackPlaneGammaChangeValue() {}
 void TStipplorForm::CMYKConversionTableEditChange() {}
 void TStipplorForm::SelectConversionTableButtonClick() {}
-void TStipplorForm::OKButtonClick() {}
 void TStipplorForm::SetDesignDefaults() {}
 void TStipplorForm::ConnectHandlers() {}
 
