@@ -72,4 +72,8 @@ void RemoveFile(const std::string& Name);
 // The same for clean-up paths that have a more important error to report: false on failure.
 bool TryRemoveFile(const std::string& Name) noexcept;
 
+// True when Name is an existing folder (or a link to one); false for anything else and for
+// every failure to find out.
+bool DirectoryExists(const std::string& Name) noexcept;
+
 } // namespace stipplor

@@ -10,6 +10,7 @@
 #include "screening/HostLink.h"
 #include "toolkit/Forms.h"
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -99,6 +100,10 @@ public:
     toolkit::TButton& OKButton = Add<toolkit::TButton>("OKButton");
     // Named apart from TCustomForm::CancelButton(), which finds the form's cancel button.
     toolkit::TButton& CancelDialogButton = Add<toolkit::TButton>("CancelButton");
+
+    // The angle fields and their labels in plane order: the first plane's field first.
+    std::array<TFloatEdit*, 4> AngleEdits() const noexcept;
+    std::array<toolkit::TLabel*, 4> AngleLabels() const noexcept;
 
     // ---- Event handlers, wired to their controls. ----
     // Loads the settings into the controls and asks the host for the image's gamma.

@@ -211,4 +211,9 @@ bool TryRemoveFile(const std::string& Name) noexcept {
     return FileCalls().Unlink(Name.c_str()) == 0;
 }
 
+bool DirectoryExists(const std::string& Name) noexcept {
+    struct stat info {};
+    return ::stat(Name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 } // namespace stipplor

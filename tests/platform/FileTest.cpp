@@ -138,5 +138,17 @@ TEST(File, PassesOnTheSystemsFailures) {
     }
 }
 
+TEST(File, DirectoryExistsOnlyForFolders) {
+    TemporaryFolder folder;
+    const std::string file = folder.Path() + "/f.bin";
+    std::ofstream(file) << "x";
+    std::filesystem::create_directory_symlink(folder.Path(), folder.Path() + "/link");
+    EXPECT_TRUE(DirectoryExists(folder.Path()));
+    EXPECT_TRUE(DirectoryExists(folder.Path() + "/link")) << "a link to a folder";
+    EXPECT_FALSE(DirectoryExists(file));
+    EXPECT_FALSE(DirectoryExists(folder.Path() + "/missing"));
+    EXPECT_FALSE(DirectoryExists(""));
+}
+
 } // namespace
 } // namespace stipplor
