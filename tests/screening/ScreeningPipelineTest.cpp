@@ -1,7 +1,6 @@
 #include "screening/ScreeningPipeline.h"
 
 #include "PipelineFixtures.h"
-#include "TableFixtures.h"
 #include "TestSupport.h"
 #include "engine/ColorSeparation.h"
 #include "engine/HalftoneScreen.h"
@@ -44,8 +43,8 @@ struct TRunResult {
 };
 
 std::unique_ptr<TRunResult> RunJob(const TScreeningSettings& Settings,
-                                TPlaneOutputOptions Options = {},
-                                std::optional<int32_t> CancelAt = std::nullopt) {
+                                   TPlaneOutputOptions Options = {},
+                                   std::optional<int32_t> CancelAt = std::nullopt) {
     auto result = std::make_unique<TRunResult>();
     result->Progress.CancelAt = CancelAt;
     auto picture = testsupport::MakeTestPicture(W, H);
@@ -246,7 +245,8 @@ TEST(ScreeningPipeline, FileSystemFailuresEndTheRunWithTheirMessage) {
     EXPECT_NE(missing->Error.find("absent/x[K].tif"), std::string::npos) << missing->Error;
     // A plate whose name is taken by a folder cannot be written; the plates before it stay.
     std::filesystem::create_directory(temp.Path() + "/y[M].tif");
-    const auto blocked = RunJob(Settings(ColorModeCMYK, true), {true, temp.Path() + "/y", false, ""});
+    const auto blocked =
+        RunJob(Settings(ColorModeCMYK, true), {true, temp.Path() + "/y", false, ""});
     EXPECT_NE(blocked->Error.find("y[M].tif"), std::string::npos) << blocked->Error;
     EXPECT_EQ(blocked->Progress.Reports.back(), 55);
     EXPECT_EQ(FilesIn(temp.Path()), (std::set<std::string>{"y[C].tif", "y[M].tif"}));
@@ -258,8 +258,9 @@ TEST(ScreeningPipeline, AFullDiskLeavesOnlyTheFilesAlreadyWritten) {
     const testsupport::TemporaryFolder temp;
     const std::string base = temp.Path() + "/z";
     // One whole plate and part of the next fit on the disk.
-    ASSERT_EQ(RunJob(Settings(ColorModeCMYK, true), {true, temp.Path() + "/probe", false, ""})->Error,
-              "(no exception)");
+    ASSERT_EQ(
+        RunJob(Settings(ColorModeCMYK, true), {true, temp.Path() + "/probe", false, ""})->Error,
+        "(no exception)");
     const auto plateBytes = std::filesystem::file_size(temp.Path() + "/probe[C].tif");
     for (const char* p : {"C", "M", "Y", "K"})
         std::filesystem::remove(temp.Path() + "/probe[" + p + "].tif");
@@ -273,45 +274,6 @@ TEST(ScreeningPipeline, AFullDiskLeavesOnlyTheFilesAlreadyWritten) {
     // The half-written plate is gone; the whole one before it stays.
     EXPECT_EQ(FilesIn(temp.Path()), std::set<std::string>{"z[C].tif"});
     EXPECT_TRUE(ReadBilevelFile(base + "[C].tif").Read);
-}
-
-TEST(ScreeningPipeline, ConversionTablesSeparateByLookup) {
-    const testsupport::TemporaryFolder temp;
-    const std::string uniform = temp.Path() + "/uniform.tif";
-    ASSERT_TRUE(testsupport::WriteTableFile(uniform, {}, [](uint32_t, uint8_t* row) {
-        for (int x = 0; x < 4096; ++x, row += 4) {
-            row[0] = 10;
-            row[1] = 20;
-            row[2] = 30;
-            row[3] = 40;
-        }
-    }));
-    TScreeningSettings s = Settings(ColorModeCMYK, false);
-    s.DirectConversion = false;
-    s.ConversionTable = uniform;
-    const auto run = RunJob(s);
-    ASSERT_EQ(run->Host.Images.size(), 4u);
-    const uint8_t inks[] = {10, 20, 30, 40};
-    for (size_t p = 0; p < 4; ++p)
-        EXPECT_EQ(run->Host.Images[p].Pixels, std::vector<uint8_t>(W * H, inks[p]));
-
-    const std::string rgb = temp.Path() + "/rgb.tif";
-    ASSERT_TRUE(testsupport::WriteTableFile(
-        rgb, {.Samples = 3, .Photometric = PHOTOMETRIC_RGB},
-        [](uint32_t, uint8_t* row) { std::fill_n(row, 3 * 4096, uint8_t(7)); }));
-    s.ConversionTable = rgb;
-    EXPECT_EQ(RunJob(s)->Error, "Conversion table must be CMYK TIFF file");
-    const std::string shortTable = temp.Path() + "/short.tif";
-    ASSERT_TRUE(
-        testsupport::WriteTableFile(shortTable, {.Height = 4095}, [](uint32_t, uint8_t* row) {
-            std::fill_n(row, 4 * 4096, uint8_t(7));
-        }));
-    s.ConversionTable = shortTable;
-    const auto refused = RunJob(s);
-    EXPECT_EQ(refused->Error, "Incorrect conversion table dimensions");
-    EXPECT_TRUE(refused->Host.Images.empty());
-    s.ConversionTable = temp.Path() + "/none.tif";
-    EXPECT_NE(RunJob(s)->Error.find(std::strerror(ENOENT)), std::string::npos);
 }
 
 } // namespace

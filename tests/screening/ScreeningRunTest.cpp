@@ -4,6 +4,7 @@
 #include "screening/StipplorFormUnit.h"
 
 #include "PipelineFixtures.h"
+#include "TableFixtures.h"
 #include "settings/Settings.h"
 #include "support/ConfigFolder.h"
 #include "support/TemporaryFolder.h"
@@ -12,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <set>
 
@@ -168,6 +171,69 @@ TEST_F(ScreeningRun, ACancelKeepsTheFilesWrittenAndTheDialogOpenForAnotherTry) {
     EXPECT_TRUE(host_.Images.empty());
     // The settings were saved before the cancelled run went on.
     EXPECT_EQ(ProgramSetup->ReadStringDef("OutputPath", ""), path);
+}
+
+TEST_F(ScreeningRun, CancelsAtTheFirstAndLastReports) {
+    for (const int32_t percent : {0, 100}) {
+        SCOPED_TRACE(percent);
+        progress_ = {};
+        progress_.CancelAt = percent;
+        auto form = NewForm();
+        const int result = Show(*form, [&](TStipplorForm& f) {
+            EXPECT_EQ(user::Click(f.TIFFOutputBox), TActionResult::Ok);
+            EXPECT_EQ(
+                user::TypeText(f.OutputPathEdit, out_.Path() + "/p" + std::to_string(percent)),
+                TActionResult::Ok);
+            EXPECT_EQ(user::TypeText(f.CellSizeEdit, "2"), TActionResult::Ok);
+            EXPECT_EQ(user::Click(f.OKButton), TActionResult::ErrorShown);
+        });
+        EXPECT_EQ(result, toolkit::mrCancel);
+        EXPECT_EQ(progress_.Reports.back(), percent);
+    }
+    // Cancelled before anything was made, or after the last plate was written.
+    EXPECT_EQ(Files(),
+              (std::set<std::string>{"p100[C].tif", "p100[M].tif", "p100[Y].tif", "p100[K].tif"}));
+    EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(ScreeningRun, ConversionTablesSeparateByLookupOrAreRefusedWithTheirReason) {
+    const std::string uniform = out_.Path() + "/uniform.tif";
+    ASSERT_TRUE(testsupport::WriteTableFile(uniform, {}, [](uint32_t, uint8_t* row) {
+        for (int x = 0; x < 4096; ++x, row += 4) {
+            row[0] = 10;
+            row[1] = 20;
+            row[2] = 30;
+            row[3] = 40;
+        }
+    }));
+    const std::string rgb = out_.Path() + "/rgb.tif";
+    ASSERT_TRUE(testsupport::WriteTableFile(
+        rgb, {.Samples = 3, .Photometric = PHOTOMETRIC_RGB},
+        [](uint32_t, uint8_t* row) { std::fill_n(row, 3 * 4096, uint8_t(7)); }));
+    const std::string shortTable = out_.Path() + "/short.tif";
+    ASSERT_TRUE(
+        testsupport::WriteTableFile(shortTable, {.Height = 4095}, [](uint32_t, uint8_t* row) {
+            std::fill_n(row, 4 * 4096, uint8_t(7));
+        }));
+
+    auto form = NewForm();
+    const int result = Show(*form, [&](TStipplorForm& f) {
+        EXPECT_EQ(user::Click(f.GenerateRasterBox), TActionResult::Ok); // plain planes
+        EXPECT_EQ(user::Click(f.CMYKConversionTableButton), TActionResult::Ok);
+        for (const std::string& table : {rgb, shortTable, out_.Path() + "/none.tif", uniform}) {
+            EXPECT_EQ(user::TypeText(f.CMYKConversionTableEdit, table), TActionResult::Ok);
+            user::Click(f.OKButton);
+        }
+    });
+    EXPECT_EQ(result, toolkit::mrYes);
+    ASSERT_EQ(boxes_.size(), 3u);
+    EXPECT_EQ(boxes_[0], "Error: Conversion table must be CMYK TIFF file.");
+    EXPECT_EQ(boxes_[1], "Error: Incorrect conversion table dimensions.");
+    EXPECT_NE(boxes_[2].find(std::strerror(ENOENT)), std::string::npos) << boxes_[2];
+    ASSERT_EQ(host_.Images.size(), 4u); // only the last try delivered anything
+    const uint8_t inks[] = {10, 20, 30, 40};
+    for (size_t p = 0; p < 4; ++p)
+        EXPECT_EQ(host_.Images[p].Pixels, std::vector<uint8_t>(9 * 6, inks[p])) << p;
 }
 
 TEST_F(ScreeningRun, FailuresShowTheirMessageAndLeaveTheDialogOpen) {
