@@ -150,7 +150,8 @@ void TRun::RGB(TLinearBitmap& Source) {
 void RunScreening(TLinearBitmap& Source, const TScreeningSettings& Settings, TPlaneOutput& Output,
                   const TReportProgress& Report) {
     TRun run{Settings, Output, Report};
-    MakeGammaTable(run.ToneTable, 1.0 / static_cast<double>(Settings.Gamma));
+    // A gamma that is no positive finite number counts as 1, as in the separations.
+    MakeGammaTable(run.ToneTable, 1.0 / static_cast<double>(EffectiveGamma(Settings.Gamma)));
     switch (Settings.ColorMode) {
     case ColorModeGrayscale:
         run.Grayscale(Source);

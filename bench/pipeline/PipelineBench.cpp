@@ -3,7 +3,8 @@
 // 1-bit plates of 16384 x 12288 written. No host: the run's own progress reports mark the
 // stages. Settings go to a temporary configuration folder, the plates to a temporary folder.
 //
-//   bench_pipeline [runs]   (default 3; the best run is shown)
+//   bench_pipeline [runs]        (default 3; the best run is shown)
+//   bench_pipeline --raw FILE    writes the photograph as raw 8-bit RGB, for other screeners
 #include "screening/StipplorFormUnit.h"
 
 #include "bench/BenchSupport.h"
@@ -79,15 +80,36 @@ double Between(const TRunFigures& run, int32_t from, int32_t to) {
     return end - start;
 }
 
+// Rows of red, green, blue bytes, top row first.
+bool WriteRawRGB(const TLinearBitmap& photo, const char* path) {
+    std::FILE* file = std::fopen(path, "wb");
+    if (file == nullptr)
+        return false;
+    std::vector<uint8_t> row(size_t(photo.Width()) * 3);
+    bool written = true;
+    for (int32_t y = 0; y < photo.Height() && written; ++y) {
+        const uint8_t* bgr = photo.RowPointer(y);
+        for (size_t x = 0; x < size_t(photo.Width()); ++x) {
+            row[3 * x] = bgr[3 * x + 2];
+            row[3 * x + 1] = bgr[3 * x + 1];
+            row[3 * x + 2] = bgr[3 * x];
+        }
+        written = std::fwrite(row.data(), 1, row.size(), file) == row.size();
+    }
+    return std::fclose(file) == 0 && written;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     TLinearBitmap photo;
     if (!samples::Load("coffee-1024x768.png", photo)) {
         std::fprintf(stderr, "cannot read the sample photograph\n");
         return 1;
     }
+    if (argc > 2 && std::string(argv[1]) == "--raw")
+        return WriteRawRGB(photo, argv[2]) ? 0 : 1;
+    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
     std::string folder =
         (std::filesystem::temp_directory_path() / "stipplor-bench-XXXXXX").string();
     if (::mkdtemp(folder.data()) == nullptr)
