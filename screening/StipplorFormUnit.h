@@ -47,9 +47,10 @@ public:
 
     const THostLink& Host() const noexcept { return host_; }
 
-    // ShowModal(), inherited, runs FormShow and returns the modal result: 2 after Cancel.
+    // ShowModal(), inherited, runs FormShow and returns the modal result: 2 after Cancel,
+    // 6 after a completed run.
 
-    // ---- The controls, in tab order; each parent is created before its children. ----
+    // ---- The controls, in creation order (the tab order); parents before their children. ----
     toolkit::TRadioGroup& ColorModeRadioGroup = Add<toolkit::TRadioGroup>("ColorModeRadioGroup");
 
     toolkit::TGroupBox& CMYKOptionsGroup = Add<toolkit::TGroupBox>("CMYKOptionsGroup");
@@ -119,7 +120,8 @@ public:
     void BlackPlaneGammaChangeValue();
     void CMYKConversionTableEditChange();
     void SelectConversionTableButtonClick();
-    // The run; it ends the dialog with modal result 6 once the run is complete.
+    // The run, which ends the dialog with modal result 6 once it is complete. Until the
+    // pipeline is there it does nothing, and the dialog stays open.
     void OKButtonClick();
 
 private:

@@ -3,14 +3,12 @@
 // configuration folder.
 #include "screening/StipplorFormUnit.h"
 
-#include "TestSupport.h"
 #include "settings/Settings.h"
 #include "support/ConfigFolder.h"
 #include "toolkit/Automation.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -154,6 +152,26 @@ std::string AngleLabelsShown(const TUser& user) {
     return shown;
 }
 
+// The controls the enabling rules decide, as one line: each by a short name, "+" or "-" for a
+// ticked or clear box, in brackets while disabled.
+std::string RuleStates(const TUser& user) {
+    const std::pair<const char*, const char*> controls[] = {
+        {"combine", "CombineResultsBox"}, {"color", "ShowInColorBox"},
+        {"tiff", "TIFFOutputBox"},        {"path", "OutputPathEdit"},
+        {"invert", "InvertCheckBox"},     {"cmyk", "CMYKOptionsGroup"},
+        {"gamma", "GammaLabel"}};
+    std::string states;
+    for (const auto& [alias, name] : controls) {
+        std::string state = alias;
+        if (user.Class(name) == "TCheckBox")
+            state.insert(0, user.Checked(name) ? "+" : "-");
+        if (!user.Enabled(name))
+            state = "[" + state + "]";
+        states += (states.empty() ? "" : " ") + state;
+    }
+    return states;
+}
+
 TEST_F(StipplorForm, OpensWithTheDesignDefaultsWithoutSavedSettings) {
     TStipplorForm form{THostLink{}};
     EXPECT_EQ(form.ClientWidth(), 468);
@@ -214,15 +232,7 @@ TEST_F(StipplorForm, OpensWithTheDesignDefaultsWithoutSavedSettings) {
             angles += user.Text(edit) + " ";
         EXPECT_EQ(angles, "22 45 67 0 ");
         EXPECT_EQ(user.ItemIndex("DotShapeGroup"), DotShapeDiamond);
-        EXPECT_TRUE(user.Checked("ShowInColorBox"));
-        EXPECT_FALSE(user.Checked("CombineResultsBox"));
-        EXPECT_FALSE(user.Checked("TIFFOutputBox"));
-        EXPECT_FALSE(user.Checked("InvertCheckBox"));
-        EXPECT_TRUE(user.Enabled("CombineResultsBox"));
-        EXPECT_TRUE(user.Enabled("TIFFOutputBox"));
-        EXPECT_TRUE(user.Enabled("ShowInColorBox"));
-        EXPECT_TRUE(user.Enabled("CMYKOptionsGroup"));
-        EXPECT_FALSE(user.Enabled("OutputPathEdit"));
+        EXPECT_EQ(RuleStates(user), "-combine +color -tiff [path] [-invert] cmyk gamma");
         EXPECT_EQ(user.Text("OutputPathEdit"), "");
         EXPECT_EQ(user.Caption("GammaLabel"), "");
 
@@ -390,58 +400,48 @@ TEST_F(StipplorForm, PictureDecidesGrayscaleAndResultSize) {
 TEST_F(StipplorForm, ControlStatesFollowTheRules) {
     TStipplorForm form{THostLink{}};
     Show(form, [](TUser& user) {
+        EXPECT_EQ(RuleStates(user), "-combine +color -tiff [path] [-invert] cmyk gamma");
         // File output on: its path and the invert box become available, colour planes not.
         EXPECT_EQ(user.Click("TIFFOutputBox"), TK_OK);
-        EXPECT_TRUE(user.Enabled("OutputPathEdit") && user.Enabled("InvertCheckBox"));
-        EXPECT_FALSE(user.Enabled("ShowInColorBox"));
         EXPECT_EQ(user.Click("InvertCheckBox"), TK_OK);
+        EXPECT_EQ(RuleStates(user), "-combine [+color] +tiff path +invert cmyk gamma");
 
-        // Combining CMYK planes leaves no files to write.
+        // Combining CMYK planes leaves no files to write; a disabled box keeps its value.
         EXPECT_EQ(user.Click("CombineResultsBox"), TK_OK);
-        EXPECT_FALSE(user.Checked("TIFFOutputBox"));
-        EXPECT_FALSE(user.Enabled("TIFFOutputBox"));
-        EXPECT_FALSE(user.Enabled("ShowInColorBox"));
-        EXPECT_FALSE(user.Enabled("OutputPathEdit") || user.Enabled("InvertCheckBox"));
-        EXPECT_TRUE(user.Checked("InvertCheckBox")) << "a disabled control keeps its value";
+        EXPECT_EQ(RuleStates(user), "+combine [+color] [-tiff] [path] [+invert] cmyk gamma");
         EXPECT_EQ(user.Click("TIFFOutputBox"), TK_ERR_DISABLED);
 
         // Grayscale has one plane: combining means nothing, files are possible again.
         EXPECT_EQ(user.Choose("ColorModeRadioGroup", ColorModeGrayscale), TK_OK);
-        EXPECT_FALSE(user.Enabled("CombineResultsBox"));
-        EXPECT_TRUE(user.Checked("CombineResultsBox"));
-        EXPECT_TRUE(user.Enabled("TIFFOutputBox"));
-        EXPECT_FALSE(user.Enabled("ShowInColorBox"));
-        EXPECT_FALSE(user.Enabled("CMYKOptionsGroup"));
-        EXPECT_FALSE(user.Enabled("BlackPlaneGamma"));
-        EXPECT_FALSE(user.Enabled("SelectConversionTableButton"));
+        EXPECT_EQ(RuleStates(user), "[+combine] [+color] -tiff [path] [+invert] [cmyk] gamma");
+        for (const char* name : {"DirectConversionButton", "BlackPlaneGamma",
+                                 "CMYKConversionTableEdit", "SelectConversionTableButton"})
+            EXPECT_FALSE(user.Enabled(name)) << name;
         EXPECT_EQ(user.Type("BlackPlaneGamma", "50"), TK_ERR_DISABLED);
         EXPECT_EQ(user.Click("TIFFOutputBox"), TK_OK);
 
         // Screening off: the whole raster group goes, and file output with it.
         EXPECT_EQ(user.Click("GenerateRasterBox"), TK_OK);
-        for (const char* name :
-             {"RasterOptionsGroup", "CellSizeLabel", "CellSizeEdit", "ResultSizeLabel",
-              "PatternAnglesLabel", "Angle1Label", "AngleEdit1", "AngleEdit4", "DotShapeGroup",
-              "CombineResultsBox", "ShowInColorBox", "TIFFOutputGroup", "TIFFOutputBox",
-              "OutputPathEdit", "InvertCheckBox"})
+        EXPECT_EQ(RuleStates(user), "[+combine] [+color] [-tiff] [path] [+invert] [cmyk] gamma");
+        for (const char* name : {"RasterOptionsGroup", "CellSizeLabel", "CellSizeEdit",
+                                 "ResultSizeLabel", "PatternAnglesLabel", "Angle1Label",
+                                 "AngleEdit1", "AngleEdit4", "DotShapeGroup", "TIFFOutputGroup"})
             EXPECT_FALSE(user.Enabled(name)) << name;
-        EXPECT_FALSE(user.Checked("TIFFOutputBox"));
-        EXPECT_TRUE(user.Checked("CombineResultsBox"));
         EXPECT_EQ(user.Press("CellSizeEdit", TK_KEY_UP), TK_ERR_DISABLED);
         EXPECT_TRUE(user.Enabled("GenerateRasterBox")) << "the switch itself stays available";
 
         EXPECT_EQ(user.Click("GenerateRasterBox"), TK_OK);
-        for (const char* name :
-             {"RasterOptionsGroup", "CellSizeEdit", "AngleEdit1", "DotShapeGroup", "TIFFOutputBox"})
+        for (const char* name : {"RasterOptionsGroup", "CellSizeEdit", "AngleEdit1",
+                                 "DotShapeGroup", "TIFFOutputGroup"})
             EXPECT_TRUE(user.Enabled(name)) << name;
         EXPECT_EQ(user.Press("CellSizeEdit", TK_KEY_UP), TK_OK);
         EXPECT_EQ(user.Text("CellSizeEdit"), "17");
 
         // RGB with planes combined: no files, no colour switch; uncombined: both back.
         EXPECT_EQ(user.Choose("ColorModeRadioGroup", ColorModeRGB), TK_OK);
-        EXPECT_FALSE(user.Enabled("TIFFOutputBox") || user.Enabled("ShowInColorBox"));
+        EXPECT_EQ(RuleStates(user), "+combine [+color] [-tiff] [path] [+invert] [cmyk] gamma");
         EXPECT_EQ(user.Click("CombineResultsBox"), TK_OK);
-        EXPECT_TRUE(user.Enabled("TIFFOutputBox") && user.Enabled("ShowInColorBox"));
+        EXPECT_EQ(RuleStates(user), "-combine +color -tiff [path] [+invert] [cmyk] gamma");
     });
 }
 
