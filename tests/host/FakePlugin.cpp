@@ -1,0 +1,128 @@
+// A plug-in written for the host's tests. It speaks the protocol as the real one does, and its
+// dialog has what the host's automation must cope with: a disabled control, a hidden one, a
+// control inside a disabled group, a radio group with an accelerator, radio buttons, and an OK
+// whose run reports progress, fails with an error box when asked to, and otherwise hands an
+// 8-bit image with a palette back to the host and closes the dialog as a completed run does.
+#include "core/Exception.h"
+#include "host/PluginProtocol.h"
+#include "toolkit/Forms.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+orvalis_callback host = nullptr;
+
+int32_t Ask(int32_t request, void* record) {
+    return host ? host(request, record) : 0;
+}
+
+void ReportProgress(int32_t percent) {
+    if (Ask(ORVALIS_REQUEST_PROGRESS, &percent) == 0)
+        throw stipplor::EAbort();
+}
+
+std::string DocumentName(const orvalis_image& image) {
+    orvalis_document_info info{};
+    if (Ask(ORVALIS_REQUEST_DOCUMENT_INFO, &info) == 0 || info.image_map != image.map ||
+        !info.file_name)
+        return "(none)";
+    return info.file_name;
+}
+
+std::string Gamma() {
+    orvalis_gamma_info info{};
+    info.size = sizeof info;
+    if (Ask(ORVALIS_REQUEST_IMAGE_GAMMA, &info) == 0 || info.size < int32_t(sizeof info))
+        return "none";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", double(info.gamma));
+    return text;
+}
+
+// The run: progress, then the failure asked for or the image for the host.
+void Run(toolkit::TForm& form, bool fail, const std::string& title) {
+    ReportProgress(0);
+    ReportProgress(50);
+    if (fail)
+        throw stipplor::Exception("Planes could not be made");
+    std::vector<uint8_t> pixels(8 * 4), palette(768);
+    for (size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = uint8_t(i * 8);
+    for (int i = 0; i < 256; ++i) {
+        palette[size_t(3 * i)] = 128;                  // blue
+        palette[size_t(3 * i + 1)] = uint8_t(255 - i); // green
+        palette[size_t(3 * i + 2)] = uint8_t(i);       // red
+    }
+    orvalis_new_image image{};
+    image.title = title.c_str();
+    image.image.width = 5; // rows of 8 bytes: padded
+    image.image.height = 4;
+    image.image.bytes_per_line = 8;
+    image.image.pixel_type = 1;
+    image.image.map = pixels.data();
+    image.image.palette = palette.data();
+    Ask(ORVALIS_REQUEST_NEW_IMAGE, &image);
+    ReportProgress(100);
+    form.SetModalResult(6);
+}
+
+int32_t ShowDialog(const orvalis_image& image) {
+    using namespace toolkit;
+    TForm form("FakeForm");
+    form.SetCaption("Fake plug-in");
+    auto& document = form.Add<TLabel>("DocumentLabel");
+    document.SetCaption(DocumentName(image));
+    form.Add<TLabel>("GammaLabel").SetCaption(Gamma());
+    auto& failBox = form.Add<TCheckBox>("FailBox");
+    failBox.SetCaption("Fail");
+    form.Add<TEdit>("NameEdit");
+    form.Add<TCheckBox>("DisabledBox").SetEnabled(false);
+    form.Add<TEdit>("HiddenEdit").SetVisible(false);
+    auto& group = form.Add<TGroupBox>("OffGroup");
+    group.SetEnabled(false);
+    group.Add<TCheckBox>("InnerBox");
+    auto& mode = form.Add<TRadioGroup>("ModeGroup");
+    mode.SetItems({"&Grey", "Colour"});
+    form.Add<TRadioButton>("FirstButton").SetChecked(true);
+    form.Add<TRadioButton>("SecondButton");
+    auto& ok = form.Add<TButton>("OKButton");
+    ok.SetCaption("OK");
+    ok.SetDefault(true);
+    auto& cancel = form.Add<TButton>("CancelButton");
+    cancel.SetCaption("Cancel");
+    cancel.SetCancel(true);
+    cancel.SetModalResult(mrCancel);
+    ok.OnClick = [&](TControl&) { Run(form, failBox.Checked(), document.Caption() + " [K]"); };
+    return form.ShowModal() == mrOk ? 0 : 1;
+}
+
+} // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) int32_t RegisterPlugin(orvalis_callback callback) {
+    host = callback;
+    if (!callback)
+        return 0;
+    orvalis_plugin_info info{"Plugins", "Fake", "A plug-in for the host's tests", 1};
+    return callback(ORVALIS_REQUEST_REGISTER, &info);
+}
+
+__attribute__((visibility("default"))) int32_t ProcessImage(int32_t kind,
+                                                            const orvalis_image* image) {
+    try {
+        orvalis_window window = 0;
+        Ask(ORVALIS_REQUEST_MAIN_WINDOW, &window);
+        toolkit::Application().SetHandle(window);
+        if (kind != ORVALIS_KIND_PROCESS || !image)
+            return 1;
+        return ShowDialog(*image);
+    } catch (...) {
+        toolkit::Application().HandleException();
+        return 1;
+    }
+}
+}
