@@ -45,7 +45,7 @@ THostSession::~THostSession() {
     current = nullptr;
 }
 
-int32_t ORVALIS_CALL THostSession::Callback(int32_t request, void* record) {
+int32_t STIPPLOR_PLUGIN_CALL THostSession::Callback(int32_t request, void* record) {
     if (!current || !record)
         return 0;
     // The plug-in is C on this side: nothing may leave the callback.
@@ -61,38 +61,38 @@ int32_t ORVALIS_CALL THostSession::Callback(int32_t request, void* record) {
 
 int32_t THostSession::Answer(int32_t request, void* record) {
     switch (request) {
-    case ORVALIS_REQUEST_REGISTER:
-        return Register(*static_cast<const orvalis_plugin_info*>(record));
-    case ORVALIS_REQUEST_NEW_IMAGE:
-        return SaveNewImage(*static_cast<const orvalis_new_image*>(record));
-    case ORVALIS_REQUEST_DOCUMENT_INFO:
-        return Document(*static_cast<orvalis_document_info*>(record));
-    case ORVALIS_REQUEST_MAIN_WINDOW:
-        *static_cast<orvalis_window*>(record) = HostMainWindow;
+    case prRegister:
+        return Register(*static_cast<const TPluginInfo*>(record));
+    case prNewImage:
+        return SaveNewImage(*static_cast<const TPluginNewImage*>(record));
+    case prDocumentInfo:
+        return Document(*static_cast<TPluginDocumentInfo*>(record));
+    case prMainWindow:
+        *static_cast<THostWindow*>(record) = HostMainWindow;
         return 1;
-    case ORVALIS_REQUEST_PROGRESS:
+    case prProgress:
         return Progress(*static_cast<const int32_t*>(record));
-    case ORVALIS_REQUEST_IMAGE_GAMMA:
-        return ImageGamma(*static_cast<orvalis_gamma_info*>(record));
+    case prImageGamma:
+        return ImageGamma(*static_cast<TPluginGammaInfo*>(record));
     default:
         err_ << "orvalis-host: unknown request " << request << '\n';
         return 0;
     }
 }
 
-int32_t THostSession::Register(const orvalis_plugin_info& info) {
-    out_ << "plug-in: " << TextOr(info.name, "(unnamed)") << " in the " << TextOr(info.menu, "(no)")
-         << " menu: " << TextOr(info.description, "") << '\n';
+int32_t THostSession::Register(const TPluginInfo& info) {
+    out_ << "plug-in: " << TextOr(info.EntryName, "(unnamed)") << " in the "
+         << TextOr(info.MenuName, "(no)") << " menu: " << TextOr(info.Description, "") << '\n';
     return 1;
 }
 
-int32_t THostSession::SaveNewImage(const orvalis_new_image& image) {
+int32_t THostSession::SaveNewImage(const TPluginNewImage& image) {
     EndProgress();
-    const std::string title = TextOr(image.title, "");
+    const std::string title = TextOr(image.Title, "");
     const std::string path =
         (std::filesystem::path(options_.OutputFolder) / FileNameForTitle(title)).string();
     try {
-        SavePng(image.image, path);
+        SavePng(image.Image, path);
     } catch (const EPicture& e) {
         ++saveFailures_;
         err_ << "orvalis-host: cannot save the image \"" << title << "\" as " << path << ": "
@@ -100,16 +100,16 @@ int32_t THostSession::SaveNewImage(const orvalis_new_image& image) {
         return 0;
     }
     saved_.push_back(path);
-    out_ << "saved \"" << title << "\" as " << path << " (" << image.image.width << " x "
-         << image.image.height << ")\n";
+    out_ << "saved \"" << title << "\" as " << path << " (" << image.Image.Width << " x "
+         << image.Image.Height << ")\n";
     return 1;
 }
 
-int32_t THostSession::Document(orvalis_document_info& info) {
-    if (info.index != 0)
+int32_t THostSession::Document(TPluginDocumentInfo& info) {
+    if (info.Index != 0)
         return 0;
-    info.file_name = options_.DocumentName.c_str();
-    info.image_map = picture_.Pixels.data();
+    info.FileName = options_.DocumentName.c_str();
+    info.ImageMap = picture_.Pixels.data();
     return 1;
 }
 
@@ -135,11 +135,11 @@ int32_t THostSession::Progress(int32_t percent) {
     return 1;
 }
 
-int32_t THostSession::ImageGamma(orvalis_gamma_info& info) {
-    if (!options_.Gamma || info.size < int32_t(sizeof info))
+int32_t THostSession::ImageGamma(TPluginGammaInfo& info) {
+    if (!options_.Gamma || info.Size < int32_t(sizeof info))
         return 0;
-    info.gamma = *options_.Gamma;
-    info.size = int32_t(sizeof info);
+    info.Gamma = *options_.Gamma;
+    info.Size = int32_t(sizeof info);
     return 1;
 }
 

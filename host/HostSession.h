@@ -6,7 +6,7 @@
 //   2  each new image saved as a PNG file named after its title.
 // One session at a time: the callback reaches the session that is alive.
 #include "host/Picture.h"
-#include "host/PluginProtocol.h"
+#include "plugin/OrvalisPlugins.h"
 
 #include <optional>
 #include <ostream>
@@ -23,7 +23,7 @@ struct THostOptions {
 };
 
 // The window handle the host gives as its main window (it has no real one).
-inline constexpr orvalis_window HostMainWindow = 0x0A110C;
+inline constexpr THostWindow HostMainWindow = 0x0A110C;
 
 // The file a new image titled Title is saved as: the title's last path part, without blanks
 // around it ("untitled" when nothing is left), with ".png".
@@ -38,7 +38,7 @@ public:
     THostSession& operator=(const THostSession&) = delete;
 
     // The callback handed to RegisterPlugin.
-    static int32_t ORVALIS_CALL Callback(int32_t request, void* record);
+    static int32_t STIPPLOR_PLUGIN_CALL Callback(int32_t request, void* record);
 
     bool StopAnswered() const noexcept { return stopAnswered_; }
     int SaveFailures() const noexcept { return saveFailures_; }
@@ -48,11 +48,11 @@ public:
 
 private:
     int32_t Answer(int32_t request, void* record);
-    int32_t Register(const orvalis_plugin_info& info);
-    int32_t SaveNewImage(const orvalis_new_image& image);
-    int32_t Document(orvalis_document_info& info);
+    int32_t Register(const TPluginInfo& info);
+    int32_t SaveNewImage(const TPluginNewImage& image);
+    int32_t Document(TPluginDocumentInfo& info);
     int32_t Progress(int32_t percent);
-    int32_t ImageGamma(orvalis_gamma_info& info);
+    int32_t ImageGamma(TPluginGammaInfo& info);
 
     THostOptions options_;
     const THostPicture& picture_;

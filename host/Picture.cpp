@@ -199,26 +199,26 @@ THostPicture ToHostPicture(PIX* pix) {
     return picture;
 }
 
-bool RecordDescribesPicture(const orvalis_image& image) {
-    const bool knownType = image.pixel_type == 1 || image.pixel_type == 3 || image.pixel_type == 4;
-    return knownType && image.width >= 1 && image.height >= 1 && image.map != nullptr &&
-           image.bytes_per_line >= int64_t{image.width} * image.pixel_type &&
-           int64_t{image.bytes_per_line} * image.height <= MaxImageBytes;
+bool RecordDescribesPicture(const TPluginImage& image) {
+    const bool knownType = image.PixelType == 1 || image.PixelType == 3 || image.PixelType == 4;
+    return knownType && image.Width >= 1 && image.Height >= 1 && image.Map != nullptr &&
+           image.BytesPerLine >= int64_t{image.Width} * image.PixelType &&
+           int64_t{image.BytesPerLine} * image.Height <= MaxImageBytes;
 }
 
-TPix PixFromRecord(const orvalis_image& image) {
-    const bool indexed = image.pixel_type == 1;
-    TPix pix = Checked(pixCreate(image.width, image.height, indexed ? 8 : 32));
+TPix PixFromRecord(const TPluginImage& image) {
+    const bool indexed = image.PixelType == 1;
+    TPix pix = Checked(pixCreate(image.Width, image.Height, indexed ? 8 : 32));
     l_uint32* data = pixGetData(pix.get());
     const l_int32 wpl = pixGetWpl(pix.get());
-    for (int32_t y = 0; y < image.height; ++y) {
-        const uint8_t* in = image.map + size_t(y) * size_t(image.bytes_per_line);
+    for (int32_t y = 0; y < image.Height; ++y) {
+        const uint8_t* in = image.Map + size_t(y) * size_t(image.BytesPerLine);
         l_uint32* line = data + size_t(y) * size_t(wpl);
         if (indexed) {
-            for (int32_t x = 0; x < image.width; ++x)
+            for (int32_t x = 0; x < image.Width; ++x)
                 SET_DATA_BYTE(line, x, in[x]);
         } else {
-            for (int32_t x = 0; x < image.width; ++x, in += image.pixel_type)
+            for (int32_t x = 0; x < image.Width; ++x, in += image.PixelType)
                 line[x] = (l_uint32(in[2]) << L_RED_SHIFT) | (l_uint32(in[1]) << L_GREEN_SHIFT) |
                           (l_uint32(in[0]) << L_BLUE_SHIFT);
         }
@@ -226,7 +226,7 @@ TPix PixFromRecord(const orvalis_image& image) {
     if (indexed) {
         PIXCMAP* colormap = pixcmapCreate(8);
         for (int i = 0; i < 256; ++i) {
-            const uint8_t* entry = image.palette ? image.palette + 3 * i : nullptr;
+            const uint8_t* entry = image.Palette ? image.Palette + 3 * i : nullptr;
             if (entry)
                 pixcmapAddColor(colormap, entry[2], entry[1], entry[0]);
             else
@@ -250,14 +250,14 @@ THostPicture::THostPicture(int32_t width, int32_t height, int32_t pixelType)
     Pixels.assign(size_t(rowBytes) * size_t(height), 0);
 }
 
-orvalis_image THostPicture::Record() const {
-    orvalis_image image{};
-    image.width = Width;
-    image.height = Height;
-    image.bytes_per_line = BytesPerLine;
-    image.pixel_type = PixelType;
-    image.map = Pixels.data();
-    image.palette = Palette.empty() ? nullptr : Palette.data();
+TPluginImage THostPicture::Record() const {
+    TPluginImage image{};
+    image.Width = Width;
+    image.Height = Height;
+    image.BytesPerLine = BytesPerLine;
+    image.PixelType = PixelType;
+    image.Map = Pixels.data();
+    image.Palette = Palette.empty() ? nullptr : Palette.data();
     return image;
 }
 
@@ -303,7 +303,7 @@ THostPicture ReadPicture(const std::string& path) {
     return ToHostPicture(pix.get());
 }
 
-void SavePng(const orvalis_image& image, const std::string& path) {
+void SavePng(const TPluginImage& image, const std::string& path) {
     if (!RecordDescribesPicture(image))
         throw EPicture("the image record describes no picture");
     TPix pix = PixFromRecord(image);

@@ -3,7 +3,7 @@
 // blue-green-red rows, each row padded to 4 bytes as the original platform's bitmaps are),
 // read from PNG, JPEG, TIFF and BMP files with Leptonica, and the pictures the plug-in hands
 // back, saved as PNG files.
-#include "host/PluginProtocol.h"
+#include "plugin/OrvalisPlugins.h"
 
 #include <cstdint>
 #include <stdexcept>
@@ -33,7 +33,7 @@ struct THostPicture {
     uint8_t* Row(int32_t y) { return Pixels.data() + size_t(y) * size_t(BytesPerLine); }
     const uint8_t* Row(int32_t y) const { return Pixels.data() + size_t(y) * size_t(BytesPerLine); }
     // The record for ProcessImage; valid while the picture lives.
-    orvalis_image Record() const;
+    TPluginImage Record() const;
     // "24-bit", "8-bit palette" or "8-bit grey".
     std::string Kind() const;
 };
@@ -51,6 +51,6 @@ THostPicture ReadPicture(const std::string& path);
 // Writes an image record as a PNG file: 8-bit images with their palette (the grey ramp when
 // they have none), 24- and 32-bit ones as RGB. Raises EPicture when the record does not
 // describe a picture or the file cannot be written.
-void SavePng(const orvalis_image& image, const std::string& path);
+void SavePng(const TPluginImage& image, const std::string& path);
 
 } // namespace orvalis

@@ -26,9 +26,8 @@ TPluginLibrary::TPluginLibrary(const std::string& path) {
         throw EPluginLibrary(reason ? reason : "it cannot be loaded");
     }
     try {
-        RegisterPlugin =
-            reinterpret_cast<orvalis_register_plugin>(Export(handle_, "RegisterPlugin"));
-        ProcessImage = reinterpret_cast<orvalis_process_image>(Export(handle_, "ProcessImage"));
+        RegisterPlugin = reinterpret_cast<TRegisterPlugin>(Export(handle_, "RegisterPlugin"));
+        ProcessImage = reinterpret_cast<TProcessImage>(Export(handle_, "ProcessImage"));
     } catch (...) {
         ::dlclose(handle_);
         throw;

@@ -1,7 +1,7 @@
 #pragma once
 // A plug-in library loaded as the host application loads one: opened, its two exports looked
 // up, kept for the host's lifetime and closed at the end.
-#include "host/PluginProtocol.h"
+#include "plugin/OrvalisPlugins.h"
 
 #include <stdexcept>
 #include <string>
@@ -21,8 +21,8 @@ public:
     TPluginLibrary(const TPluginLibrary&) = delete;
     TPluginLibrary& operator=(const TPluginLibrary&) = delete;
 
-    orvalis_register_plugin RegisterPlugin = nullptr;
-    orvalis_process_image ProcessImage = nullptr;
+    TRegisterPlugin RegisterPlugin = nullptr;
+    TProcessImage ProcessImage = nullptr;
 
 private:
     void* handle_ = nullptr;

@@ -9,10 +9,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <charconv>
 #include <filesystem>
 #include <iostream>
 #include <new>
-#include <regex>
 
 using namespace orvalis;
 
@@ -91,14 +91,23 @@ int Fail(int status, const std::string& reason) {
 
 // "WxH" within the test chart's limits.
 std::optional<std::pair<int32_t, int32_t>> ParseSize(const std::string& text) {
-    std::smatch match;
-    if (!std::regex_match(text, match, std::regex("([0-9]{1,5})x([0-9]{1,5})")))
+    const size_t x = text.find('x');
+    if (x == std::string::npos)
         return std::nullopt;
-    const int32_t width = std::stoi(match[1]), height = std::stoi(match[2]);
-    if (width < TestChartMinSide || height < TestChartMinSide || width > TestChartMaxSide ||
-        height > TestChartMaxSide)
+    auto side = [](std::string_view digits) -> std::optional<int32_t> {
+        int32_t value = 0;
+        const auto [end, error] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        if (error != std::errc() || end != digits.data() + digits.size() ||
+            value < TestChartMinSide || value > TestChartMaxSide)
+            return std::nullopt;
+        return value;
+    };
+    const auto width = side(std::string_view(text).substr(0, x));
+    const auto height = side(std::string_view(text).substr(x + 1));
+    if (!width || !height)
         return std::nullopt;
-    return std::pair{width, height};
+    return std::pair{*width, *height};
 }
 
 THostPicture LoadPicture(const TArguments& arguments, const std::pair<int32_t, int32_t>& size) {
@@ -195,8 +204,8 @@ int Run(const TArguments& arguments) {
 
     if (plugin->RegisterPlugin(&THostSession::Callback) == 0)
         return Fail(ExitNotRun, "the plug-in did not register");
-    const orvalis_image image = picture->Record();
-    plugin->ProcessImage(ORVALIS_KIND_PROCESS, &image);
+    const TPluginImage image = picture->Record();
+    plugin->ProcessImage(pkImage, &image);
     session.EndProgress();
     return ExitStatusOf(driver, session);
 }

@@ -1,5 +1,7 @@
 #include "plugin/PluginLinearBitmap.h"
 
+#include "plugin/HostCallback.h"
+
 #include <cstring>
 #include <memory>
 
@@ -147,12 +149,12 @@ int32_t SendImageToHost(const TLinearBitmap& Bitmap, const std::string& Title) {
     TPluginNewImage image{};
     image.Title = Title.c_str();
     image.Image = ImageRecordFromBitmap(&Bitmap);
-    return CallHost(THostRequest::NewImage, &image);
+    return CallHost(prNewImage, &image);
 }
 
 void TProgressUpdate::ReportProgress(int32_t Percent) {
     int32_t percent = Percent;
-    if (CallHost(THostRequest::Progress, &percent) == 0)
+    if (CallHost(prProgress, &percent) == 0)
         throw EAbort();
 }
 

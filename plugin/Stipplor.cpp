@@ -1,5 +1,6 @@
 #include "plugin/Stipplor.h"
 
+#include "plugin/HostCallback.h"
 #include "plugin/PluginLinearBitmap.h"
 #include "screening/HostLink.h"
 #include "screening/StipplorFormUnit.h"
@@ -104,26 +105,25 @@ std::string StripFileExtension(std::string_view Name) {
 
 extern "C" {
 
-STIPPLOR_PLUGIN_EXPORT int32_t STIPPLOR_PLUGIN_CALL
-RegisterPlugin(stipplor::THostCallback Callback) {
+STIPPLOR_PLUGIN_EXPORT int32_t STIPPLOR_PLUGIN_CALL RegisterPlugin(THostCallback Callback) {
     try {
         stipplor::SetHostCallback(Callback);
         if (Callback == nullptr)
             return 0;
-        stipplor::TPluginInfo info{};
+        TPluginInfo info{};
         info.MenuName = "Plugins";
         info.EntryName = "Stipplor";
         info.Description = "Prepare picture for offset print";
         info.Kind = 1;
-        return Callback(static_cast<int32_t>(stipplor::THostRequest::Register), &info);
+        return Callback(prRegister, &info);
     } catch (...) {
         // Only a host callback that throws gets here; its exception stays on its side.
         return 0;
     }
 }
 
-STIPPLOR_PLUGIN_EXPORT int32_t STIPPLOR_PLUGIN_CALL
-ProcessImage(int32_t Kind, const stipplor::TPluginImage* Image) {
+STIPPLOR_PLUGIN_EXPORT int32_t STIPPLOR_PLUGIN_CALL ProcessImage(int32_t Kind,
+                                                                 const TPluginImage* Image) {
     try {
         return stipplor::RunProcessImage(Kind, Image);
     } catch (...) {

@@ -21,14 +21,13 @@ extern "C" {
 
 // Stores Callback (an empty one too) and registers the menu entry with request 1. Returns the
 // host's answer to request 1, or 0 for an empty callback.
-STIPPLOR_PLUGIN_EXPORT int32_t STIPPLOR_PLUGIN_CALL
-RegisterPlugin(stipplor::THostCallback Callback);
+STIPPLOR_PLUGIN_EXPORT int32_t STIPPLOR_PLUGIN_CALL RegisterPlugin(THostCallback Callback);
 
 // Runs the screening dialog on the host's picture. Returns 0 when the dialog ended with
 // modal result 1, otherwise 1 (also for a Kind other than 1, a refused picture, an error, or
 // a call without a registered callback, which does nothing at all).
-STIPPLOR_PLUGIN_EXPORT int32_t STIPPLOR_PLUGIN_CALL
-ProcessImage(int32_t Kind, const stipplor::TPluginImage* Image);
+STIPPLOR_PLUGIN_EXPORT int32_t STIPPLOR_PLUGIN_CALL ProcessImage(int32_t Kind,
+                                                                 const TPluginImage* Image);
 }
 
 namespace stipplor {

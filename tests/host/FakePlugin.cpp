@@ -4,7 +4,7 @@
 // whose run reports progress, fails with an error box when asked to, and otherwise hands an
 // 8-bit image with a palette back to the host and closes the dialog as a completed run does.
 #include "core/Exception.h"
-#include "host/PluginProtocol.h"
+#include "plugin/OrvalisPlugins.h"
 #include "toolkit/Forms.h"
 
 #include <cstdio>
@@ -13,32 +13,31 @@
 
 namespace {
 
-orvalis_callback host = nullptr;
+THostCallback host = nullptr;
 
 int32_t Ask(int32_t request, void* record) {
     return host ? host(request, record) : 0;
 }
 
 void ReportProgress(int32_t percent) {
-    if (Ask(ORVALIS_REQUEST_PROGRESS, &percent) == 0)
+    if (Ask(prProgress, &percent) == 0)
         throw stipplor::EAbort();
 }
 
-std::string DocumentName(const orvalis_image& image) {
-    orvalis_document_info info{};
-    if (Ask(ORVALIS_REQUEST_DOCUMENT_INFO, &info) == 0 || info.image_map != image.map ||
-        !info.file_name)
+std::string DocumentName(const TPluginImage& image) {
+    TPluginDocumentInfo info{};
+    if (Ask(prDocumentInfo, &info) == 0 || info.ImageMap != image.Map || !info.FileName)
         return "(none)";
-    return info.file_name;
+    return info.FileName;
 }
 
 std::string Gamma() {
-    orvalis_gamma_info info{};
-    info.size = sizeof info;
-    if (Ask(ORVALIS_REQUEST_IMAGE_GAMMA, &info) == 0 || info.size < int32_t(sizeof info))
+    TPluginGammaInfo info{};
+    info.Size = sizeof info;
+    if (Ask(prImageGamma, &info) == 0 || info.Size < int32_t(sizeof info))
         return "none";
     char text[32];
-    std::snprintf(text, sizeof text, "%.2f", double(info.gamma));
+    std::snprintf(text, sizeof text, "%.2f", double(info.Gamma));
     return text;
 }
 
@@ -56,20 +55,20 @@ void Run(toolkit::TForm& form, bool fail, const std::string& title) {
         palette[size_t(3 * i + 1)] = uint8_t(255 - i); // green
         palette[size_t(3 * i + 2)] = uint8_t(i);       // red
     }
-    orvalis_new_image image{};
-    image.title = title.c_str();
-    image.image.width = 5; // rows of 8 bytes: padded
-    image.image.height = 4;
-    image.image.bytes_per_line = 8;
-    image.image.pixel_type = 1;
-    image.image.map = pixels.data();
-    image.image.palette = palette.data();
-    Ask(ORVALIS_REQUEST_NEW_IMAGE, &image);
+    TPluginNewImage image{};
+    image.Title = title.c_str();
+    image.Image.Width = 5; // rows of 8 bytes: padded
+    image.Image.Height = 4;
+    image.Image.BytesPerLine = 8;
+    image.Image.PixelType = 1;
+    image.Image.Map = pixels.data();
+    image.Image.Palette = palette.data();
+    Ask(prNewImage, &image);
     ReportProgress(100);
     form.SetModalResult(6);
 }
 
-int32_t ShowDialog(const orvalis_image& image) {
+int32_t ShowDialog(const TPluginImage& image) {
     using namespace toolkit;
     TForm form("FakeForm");
     form.SetCaption("Fake plug-in");
@@ -103,21 +102,21 @@ int32_t ShowDialog(const orvalis_image& image) {
 
 extern "C" {
 
-__attribute__((visibility("default"))) int32_t RegisterPlugin(orvalis_callback callback) {
+__attribute__((visibility("default"))) int32_t RegisterPlugin(THostCallback callback) {
     host = callback;
     if (!callback)
         return 0;
-    orvalis_plugin_info info{"Plugins", "Fake", "A plug-in for the host's tests", 1};
-    return callback(ORVALIS_REQUEST_REGISTER, &info);
+    TPluginInfo info{"Plugins", "Fake", "A plug-in for the host's tests", 1};
+    return callback(prRegister, &info);
 }
 
 __attribute__((visibility("default"))) int32_t ProcessImage(int32_t kind,
-                                                            const orvalis_image* image) {
+                                                            const TPluginImage* image) {
     try {
-        orvalis_window window = 0;
-        Ask(ORVALIS_REQUEST_MAIN_WINDOW, &window);
+        THostWindow window = 0;
+        Ask(prMainWindow, &window);
         toolkit::Application().SetHandle(window);
-        if (kind != ORVALIS_KIND_PROCESS || !image)
+        if (kind != pkImage || !image)
             return 1;
         return ShowDialog(*image);
     } catch (...) {

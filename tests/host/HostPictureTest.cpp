@@ -73,7 +73,7 @@ TEST(HostPicture, ReadsTheFourKindsAndKeepsPalettes) {
     const THostPicture grey = ReadPicture(Samples + "/camera.png");
     EXPECT_EQ(grey.PixelType, 1);
     EXPECT_TRUE(grey.Palette.empty()) << "grey pictures go without a palette";
-    EXPECT_EQ(grey.Record().palette, nullptr);
+    EXPECT_EQ(grey.Record().Palette, nullptr);
 }
 
 TEST(HostPicture, TransparencyIsLaidOnWhite) {
@@ -100,14 +100,14 @@ TEST(HostPicture, SavesImageRecordsAndRefusesBrokenOnes) {
     SavePng(photo.Record(), path);
     EXPECT_TRUE(SamePixels(ReadPicture(path), photo));
 
-    orvalis_image broken = photo.Record();
-    broken.width = 0;
+    TPluginImage broken = photo.Record();
+    broken.Width = 0;
     EXPECT_THROW(SavePng(broken, path), EPicture);
     broken = photo.Record();
-    broken.bytes_per_line = 3 * photo.Width - 1;
+    broken.BytesPerLine = 3 * photo.Width - 1;
     EXPECT_THROW(SavePng(broken, path), EPicture);
     broken = photo.Record();
-    broken.pixel_type = 2;
+    broken.PixelType = 2;
     EXPECT_THROW(SavePng(broken, path), EPicture);
     try {
         SavePng(photo.Record(), folder.Path() + "/no/such/folder.png");

@@ -127,6 +127,16 @@ TEST_F(OrvalisHost, ShowsTheDialogOnAPhotographAndPrintsItsState) {
     EXPECT_TRUE(run.Said("Cancel pressed"));
     EXPECT_EQ(run.Err, "");
 
+    // What the dialog's rules have disabled or hidden cannot be set, as a person could not.
+    run = Run("--set ColorModeRadioGroup=RGB --show --set AngleEdit4=10 '" + Photo + "'");
+    ExpectRefused(run, "--set AngleEdit4=10 refused: AngleEdit4 is hidden", "hidden");
+    EXPECT_TRUE(
+        run.OutHas("ColorModeRadioGroup TRadioGroup caption=\"Color mode\" item=2 \"RGB\""));
+    EXPECT_TRUE(run.OutHas("Angle3Label TLabel caption=\"B:\" enabled=yes visible=yes"));
+    run = Run("--set GenerateRasterBox=off --set CellSizeEdit=8 '" + Photo + "'");
+    ExpectRefused(run, "--set CellSizeEdit=8 refused: CellSizeEdit is disabled", "disabled");
+    EXPECT_FALSE(run.OutHas("OK pressed"));
+
     // Palette pictures keep their palette; grey ones become 8-bit grey.
     run = Run("--cancel '" + Samples + "/coffee-palette.png'");
     EXPECT_TRUE(run.OutHas("600 x 400, 8-bit palette")) << run.Out;

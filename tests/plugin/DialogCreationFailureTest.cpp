@@ -75,7 +75,7 @@ TEST(DialogCreationFailure, NeverReachesTheHost) {
 
     long failing = 0;
     host.AfterRequest = [&](int32_t code) {
-        if (code == ORVALIS_REQUEST_MAIN_WINDOW)
+        if (code == prMainWindow)
             allocationsBeforeFailure = failing;
     };
     host.OnForm = [&](tk_form*) {
@@ -89,7 +89,7 @@ TEST(DialogCreationFailure, NeverReachesTheHost) {
         host.Requests.clear();
         allocationFailed = false;
         const int shownBefore = host.FormsShown;
-        const int32_t result = host.Process(ORVALIS_KIND_PROCESS, &picture.Image);
+        const int32_t result = host.Process(pkImage, &picture.Image);
         allocationsBeforeFailure = 0;
         ASSERT_EQ(result, 1) << "allocation " << failing;
         if (!allocationFailed)

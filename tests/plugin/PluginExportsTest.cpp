@@ -9,6 +9,8 @@
 #include <set>
 #include <sstream>
 
+extern "C" size_t ProtocolLayoutC(int what); // ProtocolLayout.c
+
 namespace plugintest {
 namespace {
 
@@ -25,10 +27,53 @@ std::string ReadCommand(const std::string& command) {
     return output;
 }
 
-std::string FormCaption(tk_form* form) {
-    char caption[64] = {};
-    tk_get_string(form, nullptr, TK_PROP_CAPTION, caption, sizeof caption);
-    return caption;
+std::string Text(tk_form* form, const char* control, int property = TK_PROP_CAPTION) {
+    char text[128] = {};
+    tk_get_string(form, control, property, text, sizeof text);
+    return text;
+}
+
+int ItemIndex(tk_form* form, const char* control) {
+    int index = -2;
+    tk_get_int(form, control, TK_PROP_ITEM_INDEX, &index);
+    return index;
+}
+
+TEST(PluginExports, RecordsHaveTheProtocolsLayoutInCAndCpp) {
+    // Every field 32 bits on a 32-bit target; pointers pointer-sized at natural alignment on
+    // a 64-bit one.
+    const bool narrow = sizeof(void*) == 4;
+    const std::vector<size_t> expected = {
+        narrow ? 16u : 32u, // TPluginInfo
+        narrow ? 28u : 40u, // TPluginImage
+        16u,                //   Map
+        narrow ? 20u : 24u, //   Palette
+        narrow ? 24u : 32u, //   Reserved
+        narrow ? 56u : 64u, // TPluginDocumentInfo
+        8u,                 //   FileName
+        narrow ? 28u : 32u, //   ImageMap
+        narrow ? 32u : 48u, // TPluginNewImage
+        sizeof(void*),      //   Image
+        8u,                 // TPluginGammaInfo
+        sizeof(void*),      // THostWindow
+    };
+    const std::vector<size_t> cpp = {sizeof(TPluginInfo),
+                                     sizeof(TPluginImage),
+                                     offsetof(TPluginImage, Map),
+                                     offsetof(TPluginImage, Palette),
+                                     offsetof(TPluginImage, Reserved),
+                                     sizeof(TPluginDocumentInfo),
+                                     offsetof(TPluginDocumentInfo, FileName),
+                                     offsetof(TPluginDocumentInfo, ImageMap),
+                                     sizeof(TPluginNewImage),
+                                     offsetof(TPluginNewImage, Image),
+                                     sizeof(TPluginGammaInfo),
+                                     sizeof(THostWindow)};
+    std::vector<size_t> c;
+    for (int i = 0; i < int(expected.size()); ++i)
+        c.push_back(ProtocolLayoutC(i));
+    EXPECT_EQ(c, expected);
+    EXPECT_EQ(cpp, expected);
 }
 
 TEST(PluginExports, LibraryExportsExactlyTheTwoFunctions) {
@@ -48,7 +93,7 @@ TEST(PluginExports, CallsBeforeRegistrationDoNothing) {
     if (child == 0) {
         TTestHost host;
         TTestPicture picture(8, 8, 3);
-        const int32_t result = host.Process(ORVALIS_KIND_PROCESS, &picture.Image);
+        const int32_t result = host.Process(pkImage, &picture.Image);
         const bool quiet = host.FormsShown == 0 && host.Boxes.empty();
         ::_exit(result == 1 && quiet ? 0 : 1);
     }
@@ -67,13 +112,13 @@ TEST(PluginExports, RegistrationPassesTheHostsAnswerThrough) {
     EXPECT_EQ(
         host.RegistrationTexts,
         (std::vector<std::string>{"Plugins", "Stipplor", "Prepare picture for offset print"}));
-    EXPECT_EQ(host.Registration.kind, 1);
+    EXPECT_EQ(host.Registration.Kind, 1);
 
     // An empty callback is stored as it is: nothing is registered, and ProcessImage finds no
     // host to ask.
     EXPECT_EQ(host.Library().RegisterPlugin(nullptr), 0);
     TTestPicture picture(8, 8, 3);
-    EXPECT_EQ(host.Process(ORVALIS_KIND_PROCESS, &picture.Image), 1);
+    EXPECT_EQ(host.Process(pkImage, &picture.Image), 1);
     EXPECT_EQ(host.Requests.size(), 2u);
     EXPECT_EQ(host.FormsShown, 0);
 }
@@ -99,7 +144,7 @@ TEST(PluginExports, PicturesOtherThan8Or24BitAreRefusedWithAnInformationBox) {
     host.Requests.clear();
     for (int32_t pixelType : {4, 2}) {
         TTestPicture picture(8, 8, pixelType);
-        EXPECT_EQ(host.Process(ORVALIS_KIND_PROCESS, &picture.Image), 1);
+        EXPECT_EQ(host.Process(pkImage, &picture.Image), 1);
     }
     EXPECT_EQ(host.Codes(), (std::vector<int32_t>{4, 4}));
     EXPECT_EQ(host.FormsShown, 0);
@@ -118,15 +163,15 @@ TEST(PluginExports, InvalidPicturesEndInTheErrorBoxWithoutTheDialog) {
     TTestHost host;
     host.Register();
     TTestPicture picture(8, 8, 3);
-    std::vector<orvalis_image> invalid(5, picture.Image);
-    invalid[0].width = 0;
-    invalid[1].height = 0;
-    invalid[2].map = nullptr;
-    invalid[3].bytes_per_line = 8 * 3 - 1;
-    invalid[4].width = -8;
-    for (const orvalis_image& image : invalid)
-        EXPECT_EQ(host.Process(ORVALIS_KIND_PROCESS, &image), 1);
-    EXPECT_EQ(host.Process(ORVALIS_KIND_PROCESS, nullptr), 1);
+    std::vector<TPluginImage> invalid(5, picture.Image);
+    invalid[0].Width = 0;
+    invalid[1].Height = 0;
+    invalid[2].Map = nullptr;
+    invalid[3].BytesPerLine = 8 * 3 - 1;
+    invalid[4].Width = -8;
+    for (const TPluginImage& image : invalid)
+        EXPECT_EQ(host.Process(pkImage, &image), 1);
+    EXPECT_EQ(host.Process(pkImage, nullptr), 1);
     EXPECT_EQ(host.FormsShown, 0);
     ASSERT_EQ(host.Boxes.size(), invalid.size() + 1);
     for (const TMessageBox& box : host.Boxes) {
@@ -142,16 +187,20 @@ TEST(PluginExports, DialogRunsOnTheHostsPictureAndLeavesItUntouched) {
     TTestPicture picture(40, 30, 3, 40 * 3 + 2);
     const std::vector<uint8_t> before = picture.Pixels;
     host.Documents = {{"C:\\pictures\\harbour.bmp", picture.Pixels.data()}};
+    host.Gamma = 2.2f;
 
-    std::string caption;
-    host.OnForm = [&](tk_form* form) { caption = FormCaption(form); };
+    std::string caption, gamma, resultSize;
+    host.OnForm = [&](tk_form* form) {
+        caption = Text(form, nullptr);
+        gamma = Text(form, "GammaLabel");
+        resultSize = Text(form, "ResultSizeLabel");
+    };
     host.Requests.clear();
-    EXPECT_EQ(host.Process(ORVALIS_KIND_PROCESS, &picture.Image), 1) << "cancelled";
+    EXPECT_EQ(host.Process(pkImage, &picture.Image), 1) << "cancelled";
     EXPECT_EQ(caption, "Stipplor");
-    EXPECT_EQ(host.Requests.front().Code, ORVALIS_REQUEST_MAIN_WINDOW);
-    for (const TRequest& request : host.Requests)
-        EXPECT_TRUE(request.Code == 3 || request.Code == 4 || request.Code == 10)
-            << "request " << request.Code;
+    EXPECT_EQ(gamma, "Image gamma: 2.20") << "request 10 while the dialog is created";
+    EXPECT_EQ(resultSize, "640 x 480") << "the dialog works on the host's picture";
+    EXPECT_EQ(host.Codes(), (std::vector<int32_t>{4, 10, 3}));
     EXPECT_TRUE(host.Boxes.empty());
 
     // The result follows the modal result: 0 only for 1; a completed run (6) gives 1.
@@ -159,10 +208,32 @@ TEST(PluginExports, DialogRunsOnTheHostsPictureAndLeavesItUntouched) {
         host.OnForm = [modalResult = modalResult](tk_form* form) {
             EXPECT_EQ(tk_close_form(form, modalResult), TK_OK);
         };
-        EXPECT_EQ(host.Process(ORVALIS_KIND_PROCESS, &picture.Image), want) << modalResult;
+        EXPECT_EQ(host.Process(pkImage, &picture.Image), want) << modalResult;
     }
     EXPECT_EQ(host.FormsShown, 4);
     EXPECT_EQ(picture.Pixels, before);
+}
+
+TEST(PluginExports, HostPalettesReachTheDialog) {
+    // A grey picture without a palette gets the grey ramp, so the dialog opens in Grayscale;
+    // a colour palette keeps the mode of the settings (CMYK when there are none).
+    TTestHost host;
+    host.Register();
+    int mode = -2;
+    host.OnForm = [&](tk_form* form) { mode = ItemIndex(form, "ColorModeRadioGroup"); };
+    TTestPicture grey(8, 8, 1);
+    grey.Image.Palette = nullptr;
+    host.Process(pkImage, &grey.Image);
+    EXPECT_EQ(mode, 0);
+    TTestPicture colours(8, 8, 1);
+    host.Process(pkImage, &colours.Image);
+    EXPECT_EQ(mode, 1);
+    // A gamma no tone table can be made from counts as none.
+    std::string gamma = "?";
+    host.OnForm = [&](tk_form* form) { gamma = Text(form, "GammaLabel"); };
+    host.Gamma = -2.2f;
+    host.Process(pkImage, &colours.Image);
+    EXPECT_EQ(gamma, "");
 }
 
 TEST(PluginExports, DocumentSearchAsksEachDocumentInTurnUntilItFindsThePicture) {
@@ -172,7 +243,7 @@ TEST(PluginExports, DocumentSearchAsksEachDocumentInTurnUntilItFindsThePicture) 
     TTestPicture other(8, 8, 1);
 
     host.Requests.clear();
-    host.Process(ORVALIS_KIND_PROCESS, &picture.Image);
+    host.Process(pkImage, &picture.Image);
     EXPECT_EQ(host.DocumentIndexes(), (std::vector<int32_t>{0})) << "no documents: one question";
 
     host.Documents = {{"a.png", other.Pixels.data()},
@@ -180,7 +251,7 @@ TEST(PluginExports, DocumentSearchAsksEachDocumentInTurnUntilItFindsThePicture) 
                       {"c.png", picture.Pixels.data()},
                       {"d.png", picture.Pixels.data()}};
     host.Requests.clear();
-    host.Process(ORVALIS_KIND_PROCESS, &picture.Image);
+    host.Process(pkImage, &picture.Image);
     EXPECT_EQ(host.DocumentIndexes(), (std::vector<int32_t>{0, 1, 2}))
         << "the third document holds it";
     EXPECT_EQ(host.FormsShown, 2);

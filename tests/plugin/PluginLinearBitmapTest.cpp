@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 #include "bitmap/FileMappedBitmap.h"
 #include "engine/ColorSeparation.h"
+#include "plugin/HostCallback.h"
 #include "plugin/Stipplor.h"
 
 #include <gtest/gtest.h>

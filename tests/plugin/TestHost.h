@@ -2,9 +2,9 @@
 // A host written for the tests: it loads the plug-in library with dlopen as any host would,
 // answers the protocol's requests as a test sets them up and records every request, and
 // stands in for the user through the toolkit's automation interface (forms and message
-// boxes). It declares the protocol from the host's side (host/PluginProtocol.h), not from the
-// plug-in's headers.
-#include "host/PluginProtocol.h"
+// boxes). Of the plug-in it knows only the protocol's header, as any host.
+#include "plugin/OrvalisPlugins.h"
+#include "support/ConfigFolder.h"
 #include "toolkit/Automation.h"
 
 #include <dlfcn.h>
@@ -42,10 +42,12 @@ struct TMessageBox {
 // The plug-in library, loaded once per process and kept: a host loads a plug-in once.
 struct TPluginLibrary {
     void* Handle = nullptr;
-    orvalis_register_plugin RegisterPlugin = nullptr;
-    orvalis_process_image ProcessImage = nullptr;
+    TRegisterPlugin RegisterPlugin = nullptr;
+    TProcessImage ProcessImage = nullptr;
 
     static TPluginLibrary& Get() {
+        // The dialog's settings store opens once per process: in a folder of the tests'.
+        static stipplor::testsupport::ConfigFolder settings;
         static TPluginLibrary library(STIPPLOR_PLUGIN_LIBRARY);
         return library;
     }
@@ -54,9 +56,8 @@ struct TPluginLibrary {
         Handle = ::dlopen(path, RTLD_NOW | RTLD_LOCAL);
         if (!Handle)
             throw std::runtime_error(std::string("dlopen: ") + ::dlerror());
-        RegisterPlugin =
-            reinterpret_cast<orvalis_register_plugin>(::dlsym(Handle, "RegisterPlugin"));
-        ProcessImage = reinterpret_cast<orvalis_process_image>(::dlsym(Handle, "ProcessImage"));
+        RegisterPlugin = reinterpret_cast<TRegisterPlugin>(::dlsym(Handle, "RegisterPlugin"));
+        ProcessImage = reinterpret_cast<TProcessImage>(::dlsym(Handle, "ProcessImage"));
         if (!RegisterPlugin || !ProcessImage)
             throw std::runtime_error("the plug-in lacks an export");
     }
@@ -68,7 +69,7 @@ public:
     // from Documents; request 10 reports Gamma when set (with GammaSize written to Size);
     // request 5 returns ProgressAnswer(percent), 1 when it is empty.
     int32_t RegisterAnswer = 1;
-    orvalis_window Window = 0x5EED;
+    THostWindow Window = 0x5EED;
     std::vector<TDocument> Documents;
     std::optional<float> Gamma;
     int32_t GammaSize = 8;
@@ -82,7 +83,7 @@ public:
 
     // What happened.
     std::vector<TRequest> Requests;
-    orvalis_plugin_info Registration{};
+    TPluginInfo Registration{};
     std::vector<std::string> RegistrationTexts; // menu, name, description, copied
     std::vector<TMessageBox> Boxes;
     std::vector<std::string> NewImageTitles;
@@ -104,7 +105,7 @@ public:
     TPluginLibrary& Library() { return TPluginLibrary::Get(); }
 
     int32_t Register() { return Library().RegisterPlugin(&Callback); }
-    int32_t Process(int32_t Kind, const orvalis_image* Image) {
+    int32_t Process(int32_t Kind, const TPluginImage* Image) {
         return Library().ProcessImage(Kind, Image);
     }
 
@@ -117,12 +118,12 @@ public:
     std::vector<int32_t> DocumentIndexes() const {
         std::vector<int32_t> indexes;
         for (const TRequest& r : Requests)
-            if (r.Code == ORVALIS_REQUEST_DOCUMENT_INFO)
+            if (r.Code == prDocumentInfo)
                 indexes.push_back(r.Detail);
         return indexes;
     }
 
-    static int32_t ORVALIS_CALL Callback(int32_t code, void* record) {
+    static int32_t STIPPLOR_PLUGIN_CALL Callback(int32_t code, void* record) {
         TTestHost& host = *current_;
         const int32_t answer = host.Answer(code, record);
         if (host.AfterRequest)
@@ -135,39 +136,40 @@ private:
         TRequest request{code, 0};
         int32_t answer = 0;
         switch (code) {
-        case ORVALIS_REQUEST_REGISTER: {
-            Registration = *static_cast<orvalis_plugin_info*>(record);
-            RegistrationTexts = {Registration.menu, Registration.name, Registration.description};
+        case prRegister: {
+            Registration = *static_cast<TPluginInfo*>(record);
+            RegistrationTexts = {Registration.MenuName, Registration.EntryName,
+                                 Registration.Description};
             answer = RegisterAnswer;
             break;
         }
-        case ORVALIS_REQUEST_NEW_IMAGE:
-            NewImageTitles.emplace_back(static_cast<orvalis_new_image*>(record)->title);
+        case prNewImage:
+            NewImageTitles.emplace_back(static_cast<TPluginNewImage*>(record)->Title);
             answer = 1;
             break;
-        case ORVALIS_REQUEST_DOCUMENT_INFO: {
-            auto& info = *static_cast<orvalis_document_info*>(record);
-            request.Detail = info.index;
-            if (info.index >= 0 && size_t(info.index) < Documents.size()) {
-                info.file_name = Documents[size_t(info.index)].FileName.c_str();
-                info.image_map = Documents[size_t(info.index)].ImageMap;
+        case prDocumentInfo: {
+            auto& info = *static_cast<TPluginDocumentInfo*>(record);
+            request.Detail = info.Index;
+            if (info.Index >= 0 && size_t(info.Index) < Documents.size()) {
+                info.FileName = Documents[size_t(info.Index)].FileName.c_str();
+                info.ImageMap = Documents[size_t(info.Index)].ImageMap;
                 answer = 1;
             }
             break;
         }
-        case ORVALIS_REQUEST_MAIN_WINDOW:
-            *static_cast<orvalis_window*>(record) = Window;
+        case prMainWindow:
+            *static_cast<THostWindow*>(record) = Window;
             answer = 1;
             break;
-        case ORVALIS_REQUEST_PROGRESS:
+        case prProgress:
             request.Detail = *static_cast<int32_t*>(record);
             answer = ProgressAnswer ? ProgressAnswer(request.Detail) : 1;
             break;
-        case ORVALIS_REQUEST_IMAGE_GAMMA:
+        case prImageGamma:
             if (Gamma) {
-                auto& info = *static_cast<orvalis_gamma_info*>(record);
-                info.gamma = *Gamma;
-                info.size = GammaSize;
+                auto& info = *static_cast<TPluginGammaInfo*>(record);
+                info.Gamma = *Gamma;
+                info.Size = GammaSize;
                 answer = 1;
             }
             break;
@@ -207,7 +209,7 @@ private:
 struct TTestPicture {
     std::vector<uint8_t> Pixels;
     std::vector<uint8_t> Palette;
-    orvalis_image Image{};
+    TPluginImage Image{};
 
     TTestPicture(int32_t width, int32_t height, int32_t pixelType, int32_t bytesPerLine = 0) {
         if (bytesPerLine == 0)
@@ -215,16 +217,16 @@ struct TTestPicture {
         Pixels.resize(size_t(bytesPerLine) * size_t(height));
         for (size_t i = 0; i < Pixels.size(); ++i)
             Pixels[i] = uint8_t(i * 7 + 3);
-        Image.width = width;
-        Image.height = height;
-        Image.bytes_per_line = bytesPerLine;
-        Image.pixel_type = pixelType;
-        Image.map = Pixels.data();
+        Image.Width = width;
+        Image.Height = height;
+        Image.BytesPerLine = bytesPerLine;
+        Image.PixelType = pixelType;
+        Image.Map = Pixels.data();
         if (pixelType == 1) {
             Palette.resize(768);
             for (size_t i = 0; i < Palette.size(); ++i)
                 Palette[i] = uint8_t(255 - i / 3);
-            Image.palette = Palette.data();
+            Image.Palette = Palette.data();
         }
     }
 };

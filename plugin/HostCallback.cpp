@@ -1,4 +1,4 @@
-#include "plugin/OrvalisPlugins.h"
+#include "plugin/HostCallback.h"
 
 #include <cmath>
 
@@ -19,21 +19,20 @@ void SetHostCallback(THostCallback Callback) noexcept {
     hostCallback = Callback;
 }
 
-int32_t CallHost(THostRequest Request, void* Record) {
+int32_t CallHost(TPluginRequest Request, void* Record) {
     return hostCallback ? hostCallback(static_cast<int32_t>(Request), Record) : 0;
 }
 
 THostWindow RequestHostWindow() {
     THostWindow window = 0;
-    CallHost(THostRequest::MainWindow, &window);
+    CallHost(prMainWindow, &window);
     return window;
 }
 
 bool RequestImageGamma(float& Gamma) {
     TPluginGammaInfo info{};
     info.Size = sizeof info;
-    if (CallHost(THostRequest::ImageGamma, &info) == 0 ||
-        info.Size < static_cast<int32_t>(sizeof info))
+    if (CallHost(prImageGamma, &info) == 0 || info.Size < static_cast<int32_t>(sizeof info))
         return false;
     // Tone tables are built from 1 / gamma: zero, negative or non-finite values would make
     // them meaningless, so such an answer counts as none.
@@ -46,7 +45,7 @@ bool RequestImageGamma(float& Gamma) {
 bool RequestDocument(int32_t Index, std::string& FileName, const uint8_t*& ImageMap) {
     TPluginDocumentInfo info{};
     info.Index = Index;
-    if (CallHost(THostRequest::DocumentInfo, &info) == 0)
+    if (CallHost(prDocumentInfo, &info) == 0)
         return false;
     FileName = info.FileName ? info.FileName : "";
     ImageMap = info.ImageMap;
