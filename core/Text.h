@@ -15,4 +15,14 @@ inline std::string UpperCase(std::string_view Text) {
     return result;
 }
 
+// Text without its leading and trailing control characters and blanks (codes 0 to 32).
+inline std::string_view Trim(std::string_view Text) {
+    const auto isSpace = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    while (!Text.empty() && isSpace(Text.front()))
+        Text.remove_prefix(1);
+    while (!Text.empty() && isSpace(Text.back()))
+        Text.remove_suffix(1);
+    return Text;
+}
+
 } // namespace stipplor

@@ -19,10 +19,11 @@ struct TBitmapSize {
 // Folds an angle in radians into [0, 2*pi). Non-finite angles give 0.
 double NormalizeAngle(double Angle);
 
-// A screen angle from the dialog's degrees: the product is taken in extended precision and
-// then rounded to a double, which decides the last bit of the turned screen.
-inline double DegreesToRadians(double Degrees) {
-    return static_cast<double>(static_cast<long double>(Degrees) * 0.017453292519943295769L);
+// A screen angle from the dialog's degrees, which the fields hold in extended precision: the
+// product is taken in extended precision and only then rounded to a double, which decides the
+// last bit of the turned screen.
+inline double DegreesToRadians(long double Degrees) {
+    return static_cast<double>(Degrees * 0.017453292519943295769L);
 }
 
 // Size of Bitmap turned by Angle and scaled by Scale: twice the largest half-extent of the

@@ -333,8 +333,4 @@ void TStipplorForm::SelectConversionTableButtonClick() {
     CMYKConversionTableButton.SetChecked(true);
 }
 
-void TStipplorForm::OKButtonClick() {
-    // The run joins here; until then confirming does nothing and the dialog stays open.
-}
-
 } // namespace stipplor

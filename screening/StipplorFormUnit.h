@@ -6,6 +6,7 @@
 // UI thread only.
 #include "bitmap/LinarBitmap.h"
 #include "controls/ValueEdits.h"
+#include "engine/HalftoneScreen.h"
 #include "screening/HostLink.h"
 #include "toolkit/Forms.h"
 
@@ -24,9 +25,8 @@ inline constexpr int ColorModeGrayscale = 0;
 inline constexpr int ColorModeCMYK = 1;
 inline constexpr int ColorModeRGB = 2;
 
-// Item indexes of DotShapeGroup.
-inline constexpr int DotShapeCircle = 0;
-inline constexpr int DotShapeDiamond = 1;
+// The item indexes of DotShapeGroup are the engine's dot shapes, DotShapeCircle and
+// DotShapeDiamond.
 
 class TStipplorForm : public toolkit::TForm {
 public:
@@ -127,6 +127,8 @@ public:
 private:
     void SetDesignDefaults();
     void ConnectHandlers();
+    // Saves the settings of a run in one update (ScreeningPipeline.cpp).
+    void SaveRunSettings();
 
     THostLink host_;
 };

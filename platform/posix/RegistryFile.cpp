@@ -156,7 +156,8 @@ private:
     }
 
     // Exactly eight digits, as exported: a line cut short must not pass for a smaller number.
-    bool ReadDWord(TRegistryData& value) noexcept {
+    // Not noexcept: the value's bytes are allocated.
+    bool ReadDWord(TRegistryData& value) {
         const size_t start = pos_;
         uint32_t number = 0;
         if (!ReadHexNumber(number, 8) || pos_ - start != 8)
@@ -194,7 +195,8 @@ private:
         }
     }
 
-    bool ReadByte(std::vector<uint8_t>& bytes) noexcept {
+    // Not noexcept: growing the vector may run out of memory, which must reach the reader.
+    bool ReadByte(std::vector<uint8_t>& bytes) {
         if (pos_ + 2 > line_.size() || bytes.size() == MaxRegistryValueSize)
             return false;
         const int high = HexDigit(line_[pos_]);

@@ -73,6 +73,20 @@ TEST(Rotation, NormalizeAngleFoldsIntoOneTurn) {
     EXPECT_EQ(NormalizeAngle(std::numeric_limits<double>::quiet_NaN()), 0.0);
 }
 
+TEST(Rotation, DegreesBecomeRadiansFromTheirExtendedValue) {
+    // The fields hold 33.3 and 90.01 in extended precision; rounding them to doubles before
+    // the product would change the last bit of the angle.
+    for (const long double degrees : {33.3L, 90.01L}) {
+        const double expected = static_cast<double>(degrees * 0.017453292519943295769L);
+        EXPECT_EQ(DegreesToRadians(degrees), expected) << static_cast<double>(degrees);
+        const long double viaDouble = static_cast<double>(degrees);
+        EXPECT_NE(static_cast<double>(viaDouble * 0.017453292519943295769L), expected)
+            << static_cast<double>(degrees);
+    }
+    EXPECT_EQ(DegreesToRadians(0.0L), 0.0);
+    EXPECT_EQ(DegreesToRadians(180.0L), 3.141592653589793);
+}
+
 TEST(Rotation, RotatedSizeOfTurnedRectangles) {
     TLinearBitmap b;
     b.Allocate(100, 100, PixelFormat8);

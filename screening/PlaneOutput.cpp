@@ -1,0 +1,193 @@
+#include "screening/PlaneOutput.h"
+
+#include "engine/RowLoop.h"
+
+#include <array>
+#include <cstring>
+#include <utility>
+
+namespace stipplor {
+
+namespace {
+
+constexpr uint32_t ColourCyan = 0xFFFF00;
+constexpr uint32_t ColourMagenta = 0xFF00FF;
+constexpr uint32_t ColourYellow = 0x00FFFF;
+constexpr uint32_t ColourRed = 0x0000FF;
+constexpr uint32_t ColourGreen = 0x00FF00;
+constexpr uint32_t ColourBlue = 0xFF0000;
+
+constexpr std::array<TPlaneInfo, 9> PlaneTable = {{
+    {" [K]", "[K].tif", true, ColourBlack},
+    {" [C]", "[C].tif", true, ColourCyan},
+    {" [M]", "[M].tif", true, ColourMagenta},
+    {" [Y]", "[Y].tif", true, ColourYellow},
+    {" [R]", "[R].tif", false, ColourRed},
+    {" [G]", "[G].tif", false, ColourGreen},
+    {" [B]", "[B].tif", false, ColourBlue},
+    {" [CMYK]", "", true, ColourBlack},
+    {" [RGB]", "", false, ColourWhite},
+}};
+
+// Palette entries are stored blue, green, red.
+void SetEntry(uint8_t* Palette, int Index, uint32_t Colour) {
+    Palette[3 * Index] = static_cast<uint8_t>(Colour >> 16);
+    Palette[3 * Index + 1] = static_cast<uint8_t>(Colour >> 8);
+    Palette[3 * Index + 2] = static_cast<uint8_t>(Colour);
+}
+
+// Row by row over whole rows of the pixel block; rows go to the pool unless a bitmap is
+// windowed.
+template <class F> void ForEachRowOf(TLinearBitmap& A, const TLinearBitmap& B, F&& Body) {
+    ForEachRow(A.Height(), RowsMayRunInParallel(A, B), [&](int32_t y) { Body(y); });
+}
+
+void RequireSameSize(const TLinearBitmap& A, const TLinearBitmap& B) {
+    if (A.Width() != B.Width() || A.Height() != B.Height() ||
+        A.BytesPerLine() != B.BytesPerLine() || A.PixelFormat() != PixelFormat8 ||
+        B.PixelFormat() != PixelFormat8)
+        throw ELinearBitmap("Invalid bitmap size");
+}
+
+} // namespace
+
+const TPlaneInfo& PlaneInfo(TPlane Plane) noexcept {
+    return PlaneTable[static_cast<size_t>(Plane)];
+}
+
+void FillRamp(uint8_t* Palette, uint32_t From, uint32_t To) {
+    for (int i = 0; i < 256; ++i)
+        SetEntry(Palette, i, BlendColors(To, From, i, 255));
+}
+
+void SetPlanePalette(TLinearBitmap& Plane, TPlane Kind, bool InColor) {
+    const TPlaneInfo& info = PlaneInfo(Kind);
+    TPalette palette = GrayPalette;
+    if (info.Ink)
+        FillRamp(palette.data(), ColourWhite, InColor ? info.Colour : ColourBlack);
+    else if (InColor)
+        FillRamp(palette.data(), ColourBlack, info.Colour);
+    Plane.SetPalette(palette.data());
+}
+
+void InvertPlane(TLinearBitmap& Plane) {
+    const size_t bytes = static_cast<size_t>(Plane.BytesPerLine());
+    ForEachRow(Plane.Height(), !Plane.IsWindowed(), [&](int32_t y) {
+        uint8_t* row = Plane.RowPointer(y);
+        for (size_t x = 0; x < bytes; ++x)
+            row[x] = static_cast<uint8_t>(255 - row[x]);
+    });
+}
+
+void MakeContiguous(TLinearBitmap& Bitmap) {
+    if (Bitmap.IsWindowed())
+        dynamic_cast<TFileMappedBitmap&>(Bitmap).MoveToMemory();
+}
+
+TTIFFOptions PlaneFileOptions(TPlane Plane, bool Invert) noexcept {
+    const bool whiteIsZero = PlaneInfo(Plane).Ink != Invert;
+    return static_cast<TTIFFOptions>(tlBilevel | (whiteIsZero ? tlWhiteIsZero : 0));
+}
+
+std::string PlaneFileName(std::string_view OutputPath, TPlane Plane) {
+    std::string name(OutputPath);
+    name += PlaneInfo(Plane).FileSuffix;
+    return name;
+}
+
+void StartCMYKCombination(TLinearBitmap& C) {
+    MakeContiguous(C);
+    TPalette palette;
+    palette.fill(255);
+    for (int i = 0; i < 16; ++i) {
+        uint8_t* entry = &palette[3 * static_cast<size_t>(i)];
+        if (i & 1)
+            entry[2] = 0; // cyan takes the red
+        if (i & 2)
+            entry[1] = 0; // magenta the green
+        if (i & 4)
+            entry[0] = 0; // yellow the blue
+        if (i & 8)
+            entry[0] = entry[1] = entry[2] = 0;
+    }
+    C.SetPalette(palette.data());
+    const size_t bytes = static_cast<size_t>(C.BytesPerLine());
+    ForEachRowOf(C, C, [&](int32_t y) {
+        uint8_t* row = C.DirectRowPointer(y);
+        for (size_t x = 0; x < bytes; ++x)
+            row[x] &= 1;
+    });
+}
+
+void AddToCMYKCombination(TLinearBitmap& Combined, TLinearBitmap& Raster, uint8_t Bit) {
+    RequireSameSize(Combined, Raster);
+    MakeContiguous(Combined);
+    MakeContiguous(Raster);
+    const size_t bytes = static_cast<size_t>(Combined.BytesPerLine());
+    ForEachRowOf(Combined, Raster, [&](int32_t y) {
+        uint8_t* out = Combined.DirectRowPointer(y);
+        const uint8_t* in = std::as_const(Raster).DirectRowPointer(y);
+        for (size_t x = 0; x < bytes; ++x)
+            out[x] = static_cast<uint8_t>(out[x] | (in[x] & Bit));
+    });
+}
+
+std::unique_ptr<TFileMappedBitmap> CombineRGBPlanes(TPlaneSet& Planes) {
+    TLinearBitmap& r = Planes[0];
+    TLinearBitmap& g = Planes[1];
+    TLinearBitmap& b = Planes[2];
+    RequireSameSize(r, g);
+    RequireSameSize(r, b);
+    for (int i = 0; i < 3; ++i)
+        MakeContiguous(Planes[i]);
+    auto combined = std::make_unique<TFileMappedBitmap>();
+    combined->AllocateIn(r.Width(), r.Height(), PixelFormat8, bsMemory, true);
+    const size_t bytes = static_cast<size_t>(r.BytesPerLine());
+    ForEachRow(r.Height(), true, [&](int32_t y) {
+        const uint8_t* rr = std::as_const(r).DirectRowPointer(y);
+        const uint8_t* gr = std::as_const(g).DirectRowPointer(y);
+        const uint8_t* br = std::as_const(b).DirectRowPointer(y);
+        uint8_t* out = combined->DirectRowPointer(y);
+        for (size_t x = 0; x < bytes; ++x)
+            out[x] = static_cast<uint8_t>((rr[x] != 0 ? 1 : 0) | (gr[x] != 0 ? 2 : 0) |
+                                          (br[x] != 0 ? 4 : 0));
+    });
+    FreePlanes(Planes);
+    TPalette palette{};
+    for (int i = 0; i < 8; ++i)
+        SetEntry(palette.data(), i,
+                 ((i & 1) ? ColourRed : 0) | ((i & 2) ? ColourGreen : 0) |
+                     ((i & 4) ? ColourBlue : 0));
+    combined->SetPalette(palette.data());
+    return combined;
+}
+
+TPlaneOutput::TPlaneOutput(TPlaneOutputOptions Options, TSendImage SendImage)
+    : options_(std::move(Options)), sendImage_(std::move(SendImage)) {}
+
+void TPlaneOutput::EmitPlane(TLinearBitmap& Raster, TPlane Plane) {
+    if (options_.FileOutput)
+        EmitPlaneFile(Raster, Plane);
+    else
+        SendPlaneToHost(Raster, Plane);
+}
+
+void TPlaneOutput::EmitPlaneFile(const TLinearBitmap& Raster, TPlane Plane) {
+    // The writer's options are process-wide: set right before each save.
+    TIFFLoaderInstance().Options = PlaneFileOptions(Plane, options_.Invert);
+    Raster.SaveToFile(PlaneFileName(options_.OutputPath, Plane));
+}
+
+void TPlaneOutput::SendPlaneToHost(TLinearBitmap& Bitmap, TPlane Plane) {
+    if (!sendImage_)
+        return;
+    MakeContiguous(Bitmap);
+    sendImage_(Bitmap, options_.TitleBase + std::string(PlaneInfo(Plane).TitleSuffix));
+}
+
+void TPlaneOutput::CombineRGB(TPlaneSet& Planes) {
+    const std::unique_ptr<TFileMappedBitmap> combined = CombineRGBPlanes(Planes);
+    SendPlaneToHost(*combined, TPlane::RGB);
+}
+
+} // namespace stipplor

@@ -1,0 +1,143 @@
+#include "screening/PlaneOutput.h"
+
+#include "PipelineFixtures.h"
+#include "TestSupport.h"
+#include "support/TemporaryFolder.h"
+
+#include <gtest/gtest.h>
+
+namespace stipplor {
+namespace {
+
+using testsupport::ReadBilevelFile;
+
+// Entry i of a palette as red, green, blue.
+struct TEntry {
+    int R, G, B;
+    bool operator==(const TEntry&) const = default;
+};
+TEntry EntryOf(const uint8_t* palette, int i) {
+    return {palette[3 * i + 2], palette[3 * i + 1], palette[3 * i]};
+}
+
+TEST(PlaneOutput, PlanePalettesRampFromPaperOrDarknessToTheirColour) {
+    TLinearBitmap plane;
+    plane.Allocate(2, 2, PixelFormat8);
+    SetPlanePalette(plane, TPlane::C, true);
+    EXPECT_EQ(EntryOf(plane.Palette(), 0), (TEntry{255, 255, 255}));
+    EXPECT_EQ(EntryOf(plane.Palette(), 128), (TEntry{127, 255, 255}));
+    EXPECT_EQ(EntryOf(plane.Palette(), 255), (TEntry{0, 255, 255}));
+    SetPlanePalette(plane, TPlane::Y, true);
+    EXPECT_EQ(EntryOf(plane.Palette(), 255), (TEntry{255, 255, 0}));
+    // Without colour every ink plane ramps to black...
+    SetPlanePalette(plane, TPlane::M, false);
+    EXPECT_EQ(EntryOf(plane.Palette(), 1), (TEntry{254, 254, 254}));
+    EXPECT_EQ(EntryOf(plane.Palette(), 255), (TEntry{0, 0, 0}));
+    // ...and light planes get the grey palette; in colour they rise from black.
+    SetPlanePalette(plane, TPlane::G, false);
+    EXPECT_EQ(0, std::memcmp(plane.Palette(), GrayPalette.data(), PaletteBytes));
+    SetPlanePalette(plane, TPlane::B, true);
+    EXPECT_EQ(EntryOf(plane.Palette(), 0), (TEntry{0, 0, 0}));
+    EXPECT_EQ(EntryOf(plane.Palette(), 100), (TEntry{0, 0, 100}));
+    EXPECT_EQ(EntryOf(plane.Palette(), 255), (TEntry{0, 0, 255}));
+}
+
+TEST(PlaneOutput, FileNamesAndTheirPhotometricRule) {
+    EXPECT_EQ(PlaneFileName("/out/x", TPlane::C), "/out/x[C].tif");
+    EXPECT_EQ(PlaneFileName("/out/x ", TPlane::K), "/out/x [K].tif");
+    EXPECT_EQ(PlaneFileName("/out/", TPlane::B), "/out/[B].tif");
+    EXPECT_EQ(PlaneFileOptions(TPlane::K, false), tlBilevel | tlWhiteIsZero);
+    EXPECT_EQ(PlaneFileOptions(TPlane::K, true), tlBilevel);
+    EXPECT_EQ(PlaneFileOptions(TPlane::R, false), tlBilevel);
+    EXPECT_EQ(PlaneFileOptions(TPlane::R, true), tlBilevel | tlWhiteIsZero);
+}
+
+TEST(PlaneOutput, CombinationsMergeDotsIntoIndexedImages) {
+    // Four pixels: none, C and Y, C Y and K, everything.
+    const auto raster = [](std::initializer_list<uint8_t> values) {
+        auto r = std::make_unique<TFileMappedBitmap>();
+        r->Allocate(4, 1, PixelFormat8);
+        std::copy(values.begin(), values.end(), r->RowPointer(0));
+        return r;
+    };
+    auto c = raster({0, 255, 255, 255});
+    auto m = raster({0, 0, 0, 255});
+    auto y = raster({0, 255, 255, 255});
+    auto k = raster({0, 0, 255, 255});
+    StartCMYKCombination(*c);
+    AddToCMYKCombination(*c, *m, 2);
+    AddToCMYKCombination(*c, *y, 4);
+    AddToCMYKCombination(*c, *k, 8);
+    const uint8_t* pixels = c->RowPointer(0);
+    EXPECT_EQ(std::vector<int>(pixels, pixels + 4), (std::vector<int>{0, 5, 13, 15}));
+    EXPECT_EQ(EntryOf(c->Palette(), 0), (TEntry{255, 255, 255}));
+    EXPECT_EQ(EntryOf(c->Palette(), 5), (TEntry{0, 255, 0})); // cyan over yellow
+    EXPECT_EQ(EntryOf(c->Palette(), 6), (TEntry{255, 0, 0})); // magenta over yellow
+    EXPECT_EQ(EntryOf(c->Palette(), 13), (TEntry{0, 0, 0}));  // any K is black
+    EXPECT_EQ(EntryOf(c->Palette(), 16), (TEntry{255, 255, 255}));
+    auto wrongSize = std::make_unique<TFileMappedBitmap>();
+    wrongSize->Allocate(3, 1, PixelFormat8);
+    EXPECT_THROW(AddToCMYKCombination(*c, *wrongSize, 2), ELinearBitmap);
+
+    TPlaneSet planes = CreatePlanes(3);
+    planes.Replace(0, raster({0, 255, 255, 0}));
+    planes.Replace(1, raster({0, 0, 255, 0}));
+    planes.Replace(2, raster({0, 255, 255, 255}));
+    const auto combined = CombineRGBPlanes(planes);
+    EXPECT_FALSE(planes.Holds(0) || planes.Holds(1) || planes.Holds(2));
+    const uint8_t* rgb = combined->RowPointer(0);
+    EXPECT_EQ(std::vector<int>(rgb, rgb + 4), (std::vector<int>{0, 5, 7, 4}));
+    EXPECT_EQ(EntryOf(combined->Palette(), 5), (TEntry{255, 0, 255})); // magenta
+    EXPECT_EQ(EntryOf(combined->Palette(), 7), (TEntry{255, 255, 255}));
+    EXPECT_EQ(EntryOf(combined->Palette(), 2), (TEntry{0, 255, 0}));
+    EXPECT_EQ(EntryOf(combined->Palette(), 8), (TEntry{0, 0, 0}));
+}
+
+TEST(PlaneOutput, WindowedRastersAreMovedIntoMemoryBeforeTheHostReadsThem) {
+    const testsupport::TemporaryFolder temp;
+    TFileMappedBitmap raster;
+    raster.WindowSize = 4096;
+    raster.AllocateIn(1000, 50, PixelFormat8, bsTempFile, false);
+    ASSERT_TRUE(raster.IsWindowed());
+    for (int32_t y = 0; y < raster.Height(); ++y)
+        std::fill_n(raster.RowPointer(y), 1000, uint8_t(y));
+    testsupport::THostStandIn host;
+    TPlaneOutput output({false, "", false, "harbour"},
+                        [&](const TLinearBitmap& b, const std::string& t) { host.Receive(b, t); });
+    output.EmitPlane(raster, TPlane::M);
+    ASSERT_EQ(host.Images.size(), 1u);
+    EXPECT_FALSE(raster.IsWindowed());
+    EXPECT_EQ(host.Images[0].Title, "harbour [M]");
+    EXPECT_EQ(host.Images[0].At(999, 49), 49);
+    EXPECT_EQ(host.Images[0].At(0, 17), 17);
+}
+
+TEST(PlaneOutput, PlaneFilesAreBilevelWithTheirPhotometricInterpretation) {
+    const testsupport::TemporaryFolder temp;
+    TLinearBitmap raster;
+    raster.Allocate(10, 3, PixelFormat8);
+    raster.Fill(0);
+    raster.RowPointer(1)[2] = 255;
+    raster.RowPointer(2)[9] = 255;
+    const std::string base = temp.Path() + "/plate ";
+    for (const bool invert : {false, true}) {
+        TPlaneOutput output({true, base, invert, ""}, {});
+        output.EmitPlane(raster, TPlane::K);
+        output.EmitPlaneFile(raster, TPlane::R);
+        const auto k = ReadBilevelFile(base + "[K].tif");
+        const auto r = ReadBilevelFile(base + "[R].tif");
+        ASSERT_TRUE(k.Read && r.Read);
+        EXPECT_EQ(k.Photometric, invert ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_MINISWHITE);
+        EXPECT_EQ(r.Photometric, invert ? PHOTOMETRIC_MINISWHITE : PHOTOMETRIC_MINISBLACK);
+        // A dot is a set bit either way.
+        EXPECT_EQ(k.Width, 10u);
+        EXPECT_EQ(k.Height, 3u);
+        EXPECT_EQ(k.At(2, 1), 1);
+        EXPECT_EQ(k.At(9, 2), 1);
+        EXPECT_EQ(k.At(3, 1), 0);
+        EXPECT_EQ(k.Bits, r.Bits);
+    }
+}
+
+} // namespace
+} // namespace stipplor
