@@ -7,12 +7,12 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -55,9 +55,19 @@ THostRun RunHost(const std::string& folder, const std::vector<std::string>& argu
     text << in.rdbuf();
     run.Output = text.str();
     std::remove(log.c_str());
-    const std::regex progress("progress (\\d+) %");
-    for (std::sregex_iterator i(run.Output.begin(), run.Output.end(), progress), end; i != end; ++i)
-        run.Progress.push_back(std::stoi((*i)[1]));
+    // Every "progress N %" the host printed, in order.
+    const std::string marker = "progress ";
+    for (size_t at = run.Output.find(marker); at != std::string::npos;
+         at = run.Output.find(marker, at + 1)) {
+        const size_t number = at + marker.size();
+        if (number >= run.Output.size() ||
+            !std::isdigit(static_cast<unsigned char>(run.Output[number])))
+            continue;
+        size_t digits = 0;
+        const int percent = std::stoi(run.Output.substr(number), &digits);
+        if (run.Output.compare(number + digits, 2, " %") == 0)
+            run.Progress.push_back(percent);
+    }
     return run;
 }
 
