@@ -250,6 +250,22 @@ TPlaneSet MakeRGBPlanes(const TLinearBitmap& Source) {
     return planes;
 }
 
+void SeparateIntoFourPlanes(const TLinearBitmap& Source, TLinearBitmap& First,
+                            TLinearBitmap& Second, TLinearBitmap& Third, TLinearBitmap& Fourth,
+                            const TFourPlaneRow& Row) {
+    RequireFormat(Source, PixelFormat24);
+    WithDistinctSource(Source, {&First, &Second, &Third, &Fourth}, [&](const TLinearBitmap& src) {
+        for (TLinearBitmap* plane : {&First, &Second, &Third, &Fourth})
+            AllocatePlaneLike(*plane, src);
+        const bool parallel = RowsMayRunInParallel(src, First) &&
+                              RowsMayRunInParallel(Second, Third) && !Fourth.IsWindowed();
+        ForEachRow(src.Height(), parallel, [&](int32_t y) {
+            Row(src.RowPointer(y), First.RowPointer(y), Second.RowPointer(y), Third.RowPointer(y),
+                Fourth.RowPointer(y), src.Width());
+        });
+    });
+}
+
 void SeparateCMYK(const TLinearBitmap& Source, TLinearBitmap& CPlane, TLinearBitmap& MPlane,
                   TLinearBitmap& YPlane, TLinearBitmap& KPlane, float u, float Gamma) {
     RequireFormat(Source, PixelFormat24);
@@ -269,35 +285,25 @@ void SeparateCMYK(const TLinearBitmap& Source, TLinearBitmap& CPlane, TLinearBit
             scaled[k * 256 + d] = RoundToByte(d * f);
     }
 
-    WithDistinctSource(Source, {&CPlane, &MPlane, &YPlane, &KPlane}, [&](const TLinearBitmap& src) {
-        for (TLinearBitmap* plane : {&CPlane, &MPlane, &YPlane, &KPlane})
-            AllocatePlaneLike(*plane, src);
-        const int32_t width = src.Width();
-        bool parallel = RowsMayRunInParallel(src, CPlane) && RowsMayRunInParallel(MPlane, YPlane) &&
-                        !KPlane.IsWindowed();
-        ForEachRow(src.Height(), parallel, [&](int32_t y) {
-            const uint8_t* s = src.RowPointer(y);
-            uint8_t* cRow = CPlane.RowPointer(y);
-            uint8_t* mRow = MPlane.RowPointer(y);
-            uint8_t* yRow = YPlane.RowPointer(y);
-            uint8_t* kRow = KPlane.RowPointer(y);
-            for (int32_t x = 0; x < width; ++x, s += 3) {
-                const int c = 255 - gamma[s[2]];
-                const int m = 255 - gamma[s[1]];
-                const int ye = 255 - gamma[s[0]];
-                const int k = black[std::min({c, m, ye})];
-                const uint8_t* row = scaled.data() + k * 256;
-                kRow[x] = static_cast<uint8_t>(k);
-                if (k == 255) {
-                    cRow[x] = mRow[x] = yRow[x] = 0;
-                    continue;
-                }
-                cRow[x] = row[static_cast<uint8_t>(c - k)];
-                mRow[x] = row[static_cast<uint8_t>(m - k)];
-                yRow[x] = row[static_cast<uint8_t>(ye - k)];
-            }
-        });
-    });
+    SeparateIntoFourPlanes(Source, CPlane, MPlane, YPlane, KPlane,
+                           [&](const uint8_t* s, uint8_t* cRow, uint8_t* mRow, uint8_t* yRow,
+                               uint8_t* kRow, int32_t width) {
+                               for (int32_t x = 0; x < width; ++x, s += 3) {
+                                   const int c = 255 - gamma[s[2]];
+                                   const int m = 255 - gamma[s[1]];
+                                   const int ye = 255 - gamma[s[0]];
+                                   const int k = black[std::min({c, m, ye})];
+                                   const uint8_t* row = scaled.data() + k * 256;
+                                   kRow[x] = static_cast<uint8_t>(k);
+                                   if (k == 255) {
+                                       cRow[x] = mRow[x] = yRow[x] = 0;
+                                       continue;
+                                   }
+                                   cRow[x] = row[static_cast<uint8_t>(c - k)];
+                                   mRow[x] = row[static_cast<uint8_t>(m - k)];
+                                   yRow[x] = row[static_cast<uint8_t>(ye - k)];
+                               }
+                           });
 }
 
 } // namespace stipplor

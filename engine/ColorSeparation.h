@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 
@@ -83,6 +84,15 @@ void SplitRGB(const TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap&
               TLinearBitmap& BPlane);
 // The R, G and B planes, in this order; nothing is left over on failure.
 [[nodiscard]] TPlaneSet MakeRGBPlanes(const TLinearBitmap& Source);
+
+// Four 8-bit planes of a 24-bit Source's size, allocated in the order given, filled row by row
+// (on all cores unless a bitmap is windowed): Row gets one source row (blue, green, red per
+// pixel), the four plane rows and the width. Source may be one of the planes.
+using TFourPlaneRow = std::function<void(const uint8_t* Source, uint8_t* First, uint8_t* Second,
+                                         uint8_t* Third, uint8_t* Fourth, int32_t Width)>;
+void SeparateIntoFourPlanes(const TLinearBitmap& Source, TLinearBitmap& First,
+                            TLinearBitmap& Second, TLinearBitmap& Third, TLinearBitmap& Fourth,
+                            const TFourPlaneRow& Row);
 
 // Ink planes by direct conversion with black generation; u is the black ink usage (0..1).
 void SeparateCMYK(const TLinearBitmap& Source, TLinearBitmap& CPlane, TLinearBitmap& MPlane,

@@ -21,7 +21,7 @@ TPixelFormat FormatOfPixelType(int32_t PixelType) {
     case 4:
         return PixelFormat32;
     default:
-        throw ELinearBitmap("Unsupported pixel format");
+        RaiseUnsupportedPixelFormat();
     }
 }
 
@@ -34,7 +34,7 @@ int32_t PixelTypeOfFormat(TPixelFormat Format) {
     case PixelFormat32:
         return 4;
     default:
-        throw ELinearBitmap("Unsupported pixel format");
+        RaiseUnsupportedPixelFormat();
     }
 }
 
