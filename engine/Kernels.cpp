@@ -12,14 +12,26 @@ namespace {
 constexpr int NoForcedKernel = -1;
 std::atomic<int> forcedKernel{NoForcedKernel};
 
-bool ProcessorHasAVX2() noexcept {
 #if defined(__x86_64__) || defined(__i386__)
+bool ProcessorHasAVX2() noexcept {
     static const bool have = __builtin_cpu_supports("avx2");
     return have;
-#else
-    return false;
-#endif
 }
+bool ProcessorHasAVX512() noexcept {
+    static const bool have = ProcessorHasAVX2() && __builtin_cpu_supports("avx512f") &&
+                             __builtin_cpu_supports("avx512bw") &&
+                             __builtin_cpu_supports("avx512dq") &&
+                             __builtin_cpu_supports("avx512vl");
+    return have;
+}
+#else
+bool ProcessorHasAVX2() noexcept {
+    return false;
+}
+bool ProcessorHasAVX512() noexcept {
+    return false;
+}
+#endif
 
 } // namespace
 
@@ -29,6 +41,8 @@ const char* KernelName(TKernel Kernel) noexcept {
         return "Scalar";
     case TKernel::AVX2:
         return "AVX2";
+    case TKernel::AVX512:
+        return "AVX512";
     }
     return "unknown";
 }
@@ -39,6 +53,8 @@ bool KernelAvailable(TKernel Kernel) noexcept {
         return true;
     case TKernel::AVX2:
         return ProcessorHasAVX2();
+    case TKernel::AVX512:
+        return ProcessorHasAVX512();
     }
     return false;
 }
@@ -47,7 +63,9 @@ TKernel ActiveKernel() noexcept {
     const int forced = forcedKernel.load(std::memory_order_relaxed);
     if (forced != NoForcedKernel)
         return static_cast<TKernel>(forced);
-    return KernelAvailable(TKernel::AVX2) ? TKernel::AVX2 : TKernel::Scalar;
+    if (ProcessorHasAVX512())
+        return TKernel::AVX512;
+    return ProcessorHasAVX2() ? TKernel::AVX2 : TKernel::Scalar;
 }
 
 TForcedKernel::TForcedKernel(TKernel Kernel) : previous_(forcedKernel.load()) {

@@ -6,14 +6,17 @@
 
 namespace stipplor {
 
-enum class TKernel : uint8_t { Scalar, AVX2 };
+// Ordered by capability: a row loop runs the best kernel it has that does not exceed the active
+// one, so a loop without an AVX-512 version runs its AVX2 one under TKernel::AVX512.
+enum class TKernel : uint8_t { Scalar, AVX2, AVX512 };
 
 // Every kernel this build knows, whether or not this processor can run it.
-inline constexpr TKernel AllKernels[] = {TKernel::Scalar, TKernel::AVX2};
+inline constexpr TKernel AllKernels[] = {TKernel::Scalar, TKernel::AVX2, TKernel::AVX512};
 
 const char* KernelName(TKernel Kernel) noexcept;
 
-// Whether this build and this processor can run Kernel.
+// Whether this build and this processor can run Kernel. AVX512 needs the F, BW, DQ and VL
+// subsets.
 bool KernelAvailable(TKernel Kernel) noexcept;
 
 // The kernel the row loops run: the forced one while a TForcedKernel is in scope, otherwise

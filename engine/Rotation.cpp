@@ -419,7 +419,7 @@ void RotatePackedBits(const TLinearBitmap& Source, TLinearBitmap& Dest, TBitmapS
                               std::clamp(Content.Height, 0, Source.Height())};
     const TBackGeometry g = MakeBackGeometry(Angle, content, Dest);
     [[maybe_unused]] const bool useAvx2 =
-        ActiveKernel() == TKernel::AVX2 && FitsLaneArithmetic(Dest, content);
+        ActiveKernel() >= TKernel::AVX2 && FitsLaneArithmetic(Dest, content);
     const TFileMappedBitmap* windowedSource = WindowedMapped(Source);
     const bool empty = content.Width == 0 || content.Height == 0;
 
@@ -468,7 +468,7 @@ void RotateCellScreen(const TCellScreen& Screen, TLinearBitmap& Dest, double Ang
         throw ELinearBitmap("Invalid bitmap size");
     const TBitmapSize content{Screen.Columns * N, Screen.Rows * N};
     const TBackGeometry g = MakeBackGeometry(Angle, content, Dest);
-    [[maybe_unused]] const bool useAvx2 = ActiveKernel() == TKernel::AVX2 &&
+    [[maybe_unused]] const bool useAvx2 = ActiveKernel() >= TKernel::AVX2 &&
                                           FitsLaneArithmetic(Dest, content) &&
                                           int64_t(Screen.Columns) * Screen.Rows < INT32_MAX;
     const TCellBits bits{&Screen};
