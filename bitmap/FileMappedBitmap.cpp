@@ -14,10 +14,6 @@ namespace {
 
 constexpr int32_t DefaultWindowSize = 67108864;
 
-[[noreturn]] void RaiseOutOfMemory() {
-    throw ELinearBitmap("Out of memory");
-}
-
 uint8_t* AsPointer(uintptr_t address) noexcept {
     return reinterpret_cast<uint8_t*>(address);
 }

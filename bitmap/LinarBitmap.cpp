@@ -17,23 +17,7 @@ namespace {
 constexpr int64_t HugePageWorthy = 8 << 20; // blocks from here on ask for huge pages
 
 bool HoldsPixels(TPixelFormat format) {
-    return format == PixelFormat8 || format == PixelFormat16 || format == PixelFormat24 ||
-           format == PixelFormat32;
-}
-
-int32_t PixelSizeOf(TPixelFormat format) {
-    switch (format) {
-    case PixelFormat8:
-        return 1;
-    case PixelFormat16:
-        return 2;
-    case PixelFormat24:
-        return 3;
-    case PixelFormat32:
-        return 4;
-    default:
-        return 0;
-    }
+    return PixelSizeOfFormat(format) != 0;
 }
 
 // The pairs (source, destination) whose Assign/AssignTo forwarding is under way on this
@@ -120,7 +104,7 @@ void TLinearBitmap::AdoptBlock(std::unique_ptr<uint8_t[]> block) noexcept {
 void TLinearBitmap::PrepareFormat(TPixelFormat Format) {
     if (!HoldsPixels(Format))
         RaiseUnsupportedPixelFormat();
-    pixelSize_ = PixelSizeOf(Format);
+    pixelSize_ = PixelSizeOfFormat(Format);
     if (Format == PixelFormat8) {
         if (!palette_)
             palette_ = std::make_unique<uint8_t[]>(PaletteBytes);
@@ -146,7 +130,7 @@ void TLinearBitmap::Allocate(int32_t Width, int32_t Height, TPixelFormat Format,
     try {
         PrepareFormat(Format);
         if (static_cast<int64_t>(Width) * Height * pixelSize_ > MaxBlockBytes)
-            throw ELinearBitmap("Out of memory");
+            RaiseOutOfMemory();
         width_ = Width;
         height_ = Height;
         bytesPerLine_ = Width * pixelSize_;
@@ -158,7 +142,7 @@ void TLinearBitmap::Allocate(int32_t Width, int32_t Height, TPixelFormat Format,
         // Padded rows can make the block larger than the pixels themselves.
         const int64_t size = static_cast<int64_t>(bytesPerLine_) * Height;
         if (size > MaxBlockBytes)
-            throw ELinearBitmap("Out of memory");
+            RaiseOutOfMemory();
         pixelFormat_ = Format;
         size_ = static_cast<int32_t>(size);
         AllocateBlock(size + 1);
@@ -311,7 +295,7 @@ namespace {
 std::unique_ptr<uint8_t[]> NewPackedBlock(int32_t width, int32_t height, int32_t pixelSize) {
     const int64_t bytes = static_cast<int64_t>(width) * height * pixelSize;
     if (bytes > MaxBlockBytes)
-        throw ELinearBitmap("Out of memory");
+        RaiseOutOfMemory();
     return std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(bytes + 1));
 }
 
@@ -322,7 +306,7 @@ void TLinearBitmap::AdoptConverted(std::unique_ptr<uint8_t[]> block, TPixelForma
     AdoptBlock(std::move(block));
     palette_ = std::move(palette);
     pixelFormat_ = format;
-    pixelSize_ = PixelSizeOf(format);
+    pixelSize_ = PixelSizeOfFormat(format);
     bytesPerLine_ = width_ * pixelSize_;
     size_ = bytesPerLine_ * height_;
 }
@@ -456,6 +440,21 @@ uint32_t BlendColors(uint32_t A, uint32_t B, int32_t Weight, int32_t Total) {
         result |= static_cast<uint32_t>(RoundToByte(mixed)) << (8 * k);
     }
     return result;
+}
+
+int32_t PixelSizeOfFormat(TPixelFormat Format) noexcept {
+    switch (Format) {
+    case PixelFormat8:
+        return 1;
+    case PixelFormat16:
+        return 2;
+    case PixelFormat24:
+        return 3;
+    case PixelFormat32:
+        return 4;
+    default:
+        return 0;
+    }
 }
 
 } // namespace stipplor

@@ -44,6 +44,14 @@ template <class E = ELinearBitmap> [[noreturn]] void RaiseUnsupportedPixelFormat
     throw E("Unsupported pixel format");
 }
 
+// Bytes a pixel of Format takes; 0 for a format without pixels of its own (none, 1 or 4 bits).
+int32_t PixelSizeOfFormat(TPixelFormat Format) noexcept;
+
+// "Out of memory", raised as ELinearBitmap when a block would be larger than a bitmap may own.
+[[noreturn]] inline void RaiseOutOfMemory() {
+    throw ELinearBitmap("Out of memory");
+}
+
 // The largest pixel block a bitmap may own, and the longest whole view of a mapped one: block
 // sizes and offsets within them stay 32-bit numbers.
 inline constexpr int64_t MaxBlockBytes = 2147483646;

@@ -9,9 +9,6 @@ namespace stipplor {
 
 namespace {
 
-// The largest block a bitmap may describe: its size is a 32-bit number.
-constexpr int64_t MaxHostBlockBytes = 2147483646;
-
 TPixelFormat FormatOfPixelType(int32_t PixelType) {
     switch (PixelType) {
     case 1:
@@ -25,17 +22,12 @@ TPixelFormat FormatOfPixelType(int32_t PixelType) {
     }
 }
 
+// The protocol's pixel type is the pixel's size in bytes; it knows no 16-bit pixels.
 int32_t PixelTypeOfFormat(TPixelFormat Format) {
-    switch (Format) {
-    case PixelFormat8:
-        return 1;
-    case PixelFormat24:
-        return 3;
-    case PixelFormat32:
-        return 4;
-    default:
+    const int32_t size = PixelSizeOfFormat(Format);
+    if (size != 1 && size != 3 && size != 4)
         RaiseUnsupportedPixelFormat();
-    }
+    return size;
 }
 
 } // namespace
@@ -54,8 +46,8 @@ void TPluginLinearBitmap::Attach(const TPluginImage& Image) {
     if (Image.BytesPerLine < int64_t{Image.Width} * Image.PixelType)
         throw ELinearBitmap("Invalid bitmap size");
     const int64_t size = int64_t{Image.BytesPerLine} * Image.Height;
-    if (size > MaxHostBlockBytes)
-        throw ELinearBitmap("Out of memory");
+    if (size > MaxBlockBytes)
+        RaiseOutOfMemory();
 
     std::unique_ptr<uint8_t[]> palette;
     if (format == PixelFormat8) {
