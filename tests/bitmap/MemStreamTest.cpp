@@ -11,49 +11,15 @@
 using namespace stipplor;
 using testsupport::MessageOf;
 
-namespace {
-
-std::vector<int32_t> BlockCapacities(const TMemStream& s) {
-    std::vector<int32_t> capacities;
-    for (const TMemBlock* b = s.FirstBlock(); b != nullptr; b = b->Next.get())
-        capacities.push_back(b->Capacity);
-    return capacities;
-}
-
-} // namespace
-
-TEST(MemStream, GrowsByBlocksAndTruncateFreesTheTail) {
-    std::vector<uint8_t> data(10000, 0x5A);
-    TMemStream big;
-    big.Write(data.data(), 5000);
-    EXPECT_EQ(BlockCapacities(big), std::vector<int32_t>{5000});
-
-    TMemStream small;
-    EXPECT_EQ(small.CurrentBlock(), &TMemStream::EmptyBlock);
-    for (int i = 0; i < 5000; ++i)
-        small.Write(&data[0], 1);
-    EXPECT_EQ(BlockCapacities(small), (std::vector<int32_t>{4096, 4096}));
-    // A big write fills the current block, then takes one block of exactly the rest.
-    small.Write(data.data(), 10000);
-    EXPECT_EQ(BlockCapacities(small), (std::vector<int32_t>{4096, 4096, 6808}));
-    small.Seek(4196);
-    small.Truncate();
-    EXPECT_EQ(BlockCapacities(small), (std::vector<int32_t>{4096, 4096}));
-    EXPECT_EQ(small.Size(), 4196);
-}
-
 TEST(MemStream, SeekAndReadLimits) {
     TMemStream s;
     const uint8_t ten[10] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
     s.Write(ten, 10);
     s.Seek(2);
     for (int32_t bad : {11, -1}) {
-        EXPECT_THROW(s.Seek(bad), EInOutError);
         EXPECT_EQ(MessageOf([&] { s.Seek(bad); }), "Error moving stream pointer");
         EXPECT_EQ(s.Position(), 2);
     }
-    s.Seek(10);
-    EXPECT_TRUE(s.AtEnd());
 
     uint8_t buffer[20];
     s.Seek(0);
