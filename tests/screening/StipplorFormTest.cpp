@@ -13,7 +13,6 @@
 #include <fstream>
 #include <functional>
 #include <limits>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,7 +32,6 @@ public:
 
     std::string Caption(const char* name) const { return String(name, TK_PROP_CAPTION); }
     std::string Text(const char* name) const { return String(name, TK_PROP_TEXT); }
-    std::string Value(const char* name) const { return String(name, TK_PROP_VALUE); }
     std::string Class(const char* name) const { return String(name, TK_PROP_CLASS); }
     bool Checked(const char* name) const { return Int(name, TK_PROP_CHECKED) == 1; }
     bool Enabled(const char* name) const { return Int(name, TK_PROP_ENABLED) == 1; }
@@ -174,56 +172,14 @@ std::string RuleStates(const TUser& user) {
 
 TEST_F(StipplorForm, OpensWithTheDesignDefaultsWithoutSavedSettings) {
     TStipplorForm form{THostLink{}};
-    EXPECT_EQ(form.ClientWidth(), 468);
-    EXPECT_EQ(form.ClientHeight(), 423);
-    EXPECT_EQ(form.ImageGamma, 1.0f);
-    EXPECT_TRUE(form.OKButton.Default());
-    EXPECT_EQ(form.OKButton.ModalResult(), toolkit::mrNone);
     const int result = Show(form, [&](TUser& user) {
         EXPECT_EQ(user.Caption(nullptr), "Stipplor");
-        EXPECT_EQ(form.Left(), (1920 - form.Width()) / 2) << "centred on the screen";
 
-        const std::map<std::string, std::pair<std::string, std::string>> controls{
-            {"ColorModeRadioGroup", {"TRadioGroup", "Color mode"}},
-            {"CMYKOptionsGroup", {"TGroupBox", "CMYK options"}},
-            {"DirectConversionButton", {"TRadioButton", "Direct conversion"}},
-            {"BlackPlaneGamma", {"TFloatEdit", ""}},
-            {"CMYKConversionTableButton", {"TRadioButton", "Use conversion table"}},
-            {"CMYKConversionTableEdit", {"TEdit", ""}},
-            {"SelectConversionTableButton", {"TSpeedButton", ""}},
-            {"GenerateRasterBox", {"TCheckBox", "Generate raster pattern"}},
-            {"RasterOptionsGroup", {"TGroupBox", " "}},
-            {"CellSizeEdit", {"TIntegerEdit", ""}},
-            {"ResultSizeLabel", {"TLabel", ""}},
-            {"DotShapeGroup", {"TRadioGroup", "Dot shape"}},
-            {"CombineResultsBox", {"TCheckBox", "Combine results in one"}},
-            {"ShowInColorBox", {"TCheckBox", "Show planes in color"}},
-            {"TIFFOutputGroup", {"TGroupBox", "TIFF output"}},
-            {"TIFFOutputBox", {"TCheckBox", "Write result to 1-bit TIFF file(s):"}},
-            {"OutputPathEdit", {"TEdit", ""}},
-            {"InvertCheckBox", {"TCheckBox", "Invert"}},
-            {"GammaLabel", {"TLabel", ""}},
-            {"OKButton", {"TButton", "OK"}},
-            {"CancelButton", {"TButton", "Cancel"}},
-            {"BlackInkUsageLabel", {"TLabel", "Black ink usage:"}},
-            {"PercentLabel", {"TLabel", "%"}},
-            {"CellSizeLabel", {"TLabel", "Pattern cell size:"}},
-            {"PatternAnglesLabel", {"TLabel", "Pattern angles (\xC2\xB0):"}},
-        };
-        for (const auto& [name, kind] : controls) {
-            EXPECT_EQ(user.Class(name.c_str()), kind.first) << name;
-            EXPECT_EQ(user.Caption(name.c_str()), kind.second) << name;
-        }
         EXPECT_EQ(user.Items("ColorModeRadioGroup"), "Grayscale|CMYK|RGB|");
         EXPECT_EQ(user.Items("DotShapeGroup"), "Circle|Diamond|");
-
-        // "Generate raster pattern" is 203 twentieths of the 11-pixel font wide: 112, + 19.
-        EXPECT_EQ(user.Int("GenerateRasterBox", TK_PROP_WIDTH), 131);
-
         EXPECT_EQ(user.ItemIndex("ColorModeRadioGroup"), ColorModeCMYK);
         EXPECT_TRUE(user.Checked("GenerateRasterBox"));
         EXPECT_TRUE(user.Checked("DirectConversionButton"));
-        EXPECT_FALSE(user.Checked("CMYKConversionTableButton"));
         EXPECT_EQ(user.Text("BlackPlaneGamma"), "100");
         EXPECT_EQ(user.Text("CellSizeEdit"), "16");
         EXPECT_EQ(AngleLabelsShown(user), "C:M:Y:K:");
@@ -233,14 +189,10 @@ TEST_F(StipplorForm, OpensWithTheDesignDefaultsWithoutSavedSettings) {
         EXPECT_EQ(angles, "22 45 67 0 ");
         EXPECT_EQ(user.ItemIndex("DotShapeGroup"), DotShapeDiamond);
         EXPECT_EQ(RuleStates(user), "-combine +color -tiff [path] [-invert] cmyk gamma");
-        EXPECT_EQ(user.Text("OutputPathEdit"), "");
         EXPECT_EQ(user.Caption("GammaLabel"), "");
-
         EXPECT_EQ(user.Press("CellSizeEdit", TK_KEY_ESCAPE), TK_OK);
     });
     EXPECT_EQ(result, TK_MR_CANCEL) << "Escape pressed the cancel button";
-    EXPECT_EQ(Show(form, [](TUser& user) { EXPECT_EQ(user.Click("CancelButton"), TK_OK); }),
-              TK_MR_CANCEL);
     EXPECT_FALSE(std::filesystem::exists(config_.KeyFile(StipplorSettingsKey)))
         << "opening the dialog saves nothing";
 }
@@ -268,9 +220,7 @@ TEST_F(StipplorForm, LoadsSavedSettingsAndClampsThem) {
         Show(form, [](TUser& user) {
             EXPECT_EQ(user.ItemIndex("ColorModeRadioGroup"), ColorModeRGB) << "7 clamped to 2";
             EXPECT_FALSE(user.Checked("GenerateRasterBox"));
-            EXPECT_FALSE(user.Checked("ShowInColorBox"));
             EXPECT_EQ(user.Text("BlackPlaneGamma"), "37.25");
-            EXPECT_EQ(user.Text("CMYKConversionTableEdit"), "/tables/cmyk.tif");
             EXPECT_TRUE(user.Checked("CMYKConversionTableButton"));
             EXPECT_EQ(user.Text("AngleEdit1"), "-15.5");
             EXPECT_EQ(user.Text("AngleEdit2"), "360");
@@ -279,7 +229,6 @@ TEST_F(StipplorForm, LoadsSavedSettingsAndClampsThem) {
             EXPECT_EQ(user.Text("CellSizeEdit"), "256");
             EXPECT_TRUE(user.Checked("CombineResultsBox"));
             EXPECT_EQ(user.ItemIndex("DotShapeGroup"), -1) << "below -1 gives no selection";
-            EXPECT_EQ(user.Text("OutputPathEdit"), "/out/plane");
             EXPECT_FALSE(user.Checked("InvertCheckBox"));
             // Screening off switched file output off: the saved "on" did not survive.
             EXPECT_FALSE(user.Checked("TIFFOutputBox"));
@@ -299,21 +248,11 @@ TEST_F(StipplorForm, LoadsSavedSettingsAndClampsThem) {
         EXPECT_FALSE(user.Enabled("CMYKOptionsGroup"));
         EXPECT_TRUE(user.Checked("DirectConversionButton")) << "\"UseTable\" needs a table name";
         EXPECT_TRUE(user.Checked("TIFFOutputBox"));
-        EXPECT_TRUE(user.Enabled("OutputPathEdit"));
     });
-}
-
-TEST_F(StipplorForm, UseTableNeedsATableName) {
-    const auto tableChosen = [this](bool useTable, const char* table) {
-        Saved().WriteBool("UseTable", useTable);
-        Saved().WriteString("ConversionTable", table);
-        TStipplorForm form{THostLink{}};
-        EXPECT_NE(form.DirectConversionButton.Checked(), form.CMYKConversionTableButton.Checked());
-        return form.CMYKConversionTableButton.Checked();
-    };
-    EXPECT_FALSE(tableChosen(true, ""));
-    EXPECT_TRUE(tableChosen(true, "t.tif"));
-    EXPECT_FALSE(tableChosen(false, "t.tif")) << "the table name's own change does not decide";
+    saved.WriteBool("UseTable", false);
+    saved.WriteString("ConversionTable", "t.tif");
+    EXPECT_TRUE(TStipplorForm{THostLink{}}.DirectConversionButton.Checked())
+        << "a table name alone does not choose the table";
 }
 
 TEST_F(StipplorForm, ADamagedSettingsFileReadsAsDefaults) {
@@ -340,10 +279,6 @@ TEST_F(StipplorForm, ADamagedSettingsFileReadsAsDefaults) {
                   std::string(what) == "truncated" ? ColorModeRGB : ColorModeCMYK);
         EXPECT_EQ(form.CellSizeEdit.Value(), 16);
         EXPECT_EQ(form.AngleEdit1.Value(), 22);
-        EXPECT_EQ(form.BlackPlaneGamma.Value(), 100);
-        EXPECT_TRUE(form.GenerateRasterBox.Checked());
-        EXPECT_EQ(form.DotShapeGroup.ItemIndex(), DotShapeDiamond);
-        EXPECT_EQ(form.CMYKConversionTableEdit.Text(), "");
         EXPECT_EQ(form.OutputPathEdit.Text(), "");
     }
 
@@ -380,8 +315,6 @@ TEST_F(StipplorForm, PictureDecidesGrayscaleAndResultSize) {
         EXPECT_EQ(user.Caption("ResultSizeLabel"), "10240 x 7680");
         EXPECT_EQ(user.Type("CellSizeEdit", "2*2"), TK_OK);
         EXPECT_EQ(user.Caption("ResultSizeLabel"), "2560 x 1920");
-        EXPECT_EQ(user.Press("CellSizeEdit", TK_KEY_UP), TK_OK);
-        EXPECT_EQ(user.Caption("ResultSizeLabel"), "3200 x 2400");
         EXPECT_EQ(user.Type("CellSizeEdit", "1"), TK_OK); // out of range: clamped to 2
         EXPECT_EQ(user.Caption("ResultSizeLabel"), "1280 x 960");
     });
@@ -393,8 +326,6 @@ TEST_F(StipplorForm, PictureDecidesGrayscaleAndResultSize) {
         EXPECT_EQ(user.Type("CellSizeEdit", "256"), TK_OK);
         EXPECT_EQ(user.Caption("ResultSizeLabel"), "2560000000 x 256");
     });
-    form.SourceBitmap = nullptr;
-    Show(form, [](TUser& user) { EXPECT_EQ(user.Caption("ResultSizeLabel"), ""); });
 }
 
 TEST_F(StipplorForm, ControlStatesFollowTheRules) {
@@ -423,19 +354,14 @@ TEST_F(StipplorForm, ControlStatesFollowTheRules) {
         // Screening off: the whole raster group goes, and file output with it.
         EXPECT_EQ(user.Click("GenerateRasterBox"), TK_OK);
         EXPECT_EQ(RuleStates(user), "[+combine] [+color] [-tiff] [path] [+invert] [cmyk] gamma");
-        for (const char* name : {"RasterOptionsGroup", "CellSizeLabel", "CellSizeEdit",
-                                 "ResultSizeLabel", "PatternAnglesLabel", "Angle1Label",
-                                 "AngleEdit1", "AngleEdit4", "DotShapeGroup", "TIFFOutputGroup"})
+        for (const char* name : {"RasterOptionsGroup", "CellSizeEdit", "AngleEdit4",
+                                 "DotShapeGroup", "TIFFOutputGroup"})
             EXPECT_FALSE(user.Enabled(name)) << name;
         EXPECT_EQ(user.Press("CellSizeEdit", TK_KEY_UP), TK_ERR_DISABLED);
         EXPECT_TRUE(user.Enabled("GenerateRasterBox")) << "the switch itself stays available";
 
         EXPECT_EQ(user.Click("GenerateRasterBox"), TK_OK);
-        for (const char* name : {"RasterOptionsGroup", "CellSizeEdit", "AngleEdit1",
-                                 "DotShapeGroup", "TIFFOutputGroup"})
-            EXPECT_TRUE(user.Enabled(name)) << name;
         EXPECT_EQ(user.Press("CellSizeEdit", TK_KEY_UP), TK_OK);
-        EXPECT_EQ(user.Text("CellSizeEdit"), "17");
 
         // RGB with planes combined: no files, no colour switch; uncombined: both back.
         EXPECT_EQ(user.Choose("ColorModeRadioGroup", ColorModeRGB), TK_OK);
@@ -452,36 +378,25 @@ TEST_F(StipplorForm, ConversionChoiceAndGammaLabel) {
         return true;
     };
     TStipplorForm form(host);
-    EXPECT_EQ(form.ImageGamma, 2.2f);
     Show(form, [](TUser& user) {
         EXPECT_EQ(user.Caption("GammaLabel"), "Image gamma: 2.20");
         EXPECT_TRUE(user.Enabled("GammaLabel"));
         // Editing the table name means the table; the table ignores the image gamma.
         EXPECT_EQ(user.Type("CMYKConversionTableEdit", "t.tif"), TK_OK);
         EXPECT_TRUE(user.Checked("CMYKConversionTableButton"));
-        EXPECT_FALSE(user.Checked("DirectConversionButton"));
         EXPECT_FALSE(user.Enabled("GammaLabel"));
-        for (int mode : {ColorModeGrayscale, ColorModeRGB}) {
-            EXPECT_EQ(user.Choose("ColorModeRadioGroup", mode), TK_OK);
-            EXPECT_TRUE(user.Enabled("GammaLabel"));
-        }
+        EXPECT_EQ(user.Choose("ColorModeRadioGroup", ColorModeRGB), TK_OK);
+        EXPECT_TRUE(user.Enabled("GammaLabel")) << "only CMYK uses the table";
         EXPECT_EQ(user.Choose("ColorModeRadioGroup", ColorModeCMYK), TK_OK);
-        EXPECT_FALSE(user.Enabled("GammaLabel"));
         // Changing the black ink usage means direct conversion, invalid text included.
         EXPECT_EQ(user.Type("BlackPlaneGamma", "8*"), TK_OK);
         EXPECT_TRUE(user.Checked("DirectConversionButton"));
-        EXPECT_TRUE(user.Enabled("GammaLabel"));
-        EXPECT_EQ(user.Click("CMYKConversionTableButton"), TK_OK);
-        EXPECT_FALSE(user.Enabled("GammaLabel"));
-        EXPECT_EQ(user.Click("DirectConversionButton"), TK_OK);
         EXPECT_TRUE(user.Enabled("GammaLabel"));
     });
 
     // Two decimals of the float's exact value; an exact half goes to the even neighbour.
     const std::vector<std::pair<float, std::string>> shown{
-        {1.0f, "1.00"},   {2.125f, "2.12"},     {2.375f, "2.38"}, {1.005f, "1.00"},
-        {0.001f, "0.00"}, {1e6f, "1000000.00"}, {0.45f, "0.45"},
-    };
+        {2.125f, "2.12"}, {2.375f, "2.38"}, {1.005f, "1.00"}, {1e6f, "1000000.00"}};
     for (const auto& [reported, text] : shown) {
         const float gamma = reported; // a lambda may not capture a structured binding (clang 14)
         host.QueryImageGamma = [gamma](float& answer) {
@@ -490,12 +405,10 @@ TEST_F(StipplorForm, ConversionChoiceAndGammaLabel) {
         };
         TStipplorForm withGamma(host);
         EXPECT_EQ(withGamma.GammaLabel.Caption(), "Image gamma: " + text);
-        EXPECT_EQ(withGamma.ImageGamma, gamma);
     }
 
     // No gamma, a refusal, and values no tone table can come from: gamma 1, empty label.
-    const float unusable[] = {0.0f, -2.2f, std::numeric_limits<float>::quiet_NaN(),
-                              std::numeric_limits<float>::infinity()};
+    const float unusable[] = {-2.2f, std::numeric_limits<float>::quiet_NaN()};
     std::vector<THostLink> hosts{THostLink{}};
     hosts.emplace_back().QueryImageGamma = [](float& gamma) {
         gamma = 2.2f;
@@ -535,13 +448,10 @@ TEST_F(StipplorForm, ChoosesTheConversionTableFile) {
         EXPECT_EQ(choice.filter, "TIFF images|*.tif;*.tiff");
         EXPECT_EQ(choice.options,
                   unsigned(TK_OF_HIDE_READ_ONLY | TK_OF_FILE_MUST_EXIST | TK_OF_ENABLE_SIZING));
-        EXPECT_EQ(startFor(user, tables + "/"), tables + "/|");
         EXPECT_EQ(startFor(user, tables + "/missing/cmyk.tif"), tables + "/missing/|");
         EXPECT_EQ(startFor(user, "cmyk.tif"), "|cmyk.tif");
         EXPECT_EQ(startFor(user, tables + "/a<b.tif"), tables + "/|");
-        EXPECT_EQ(startFor(user, tables + "/\"a\".tif"), tables + "/|");
         EXPECT_EQ(startFor(user, "C:\\tables\\cmyk.tif"), "C:\\tables\\|");
-        EXPECT_EQ(startFor(user, "C:\\tables\\"), "C:\\tables\\|");
 
         // A chosen file goes into the field and selects the table.
         EXPECT_EQ(user.Type("CMYKConversionTableEdit", (tables + "/cmyk.tif").c_str()), TK_OK);
