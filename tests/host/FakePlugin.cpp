@@ -1,8 +1,8 @@
 // A plug-in written for the host's tests. It speaks the protocol as the real one does, and its
-// dialog has what the host's automation must cope with: a disabled control, a hidden one, a
-// control inside a disabled group, a radio group with an accelerator, radio buttons, and an OK
-// whose run reports progress, fails with an error box when asked to, and otherwise hands an
-// 8-bit image with a palette back to the host and closes the dialog as a completed run does.
+// dialog has what the host's automation must cope with: a control inside a disabled group, a radio
+// group with an accelerator, radio buttons, and an OK whose run reports progress, fails with an
+// error box when asked to, and otherwise hands an 8-bit image with a palette back to the host and
+// closes the dialog as a completed run does.
 #include "core/Exception.h"
 #include "plugin/OrvalisPlugins.h"
 #include "toolkit/Forms.h"
@@ -78,8 +78,6 @@ int32_t ShowDialog(const TPluginImage& image) {
     auto& failBox = form.Add<TCheckBox>("FailBox");
     failBox.SetCaption("Fail");
     form.Add<TEdit>("NameEdit");
-    form.Add<TCheckBox>("DisabledBox").SetEnabled(false);
-    form.Add<TEdit>("HiddenEdit").SetVisible(false);
     auto& group = form.Add<TGroupBox>("OffGroup");
     group.SetEnabled(false);
     group.Add<TCheckBox>("InnerBox");
