@@ -32,25 +32,16 @@ uint64_t Bits(double value) {
 TEST(ProgramSetupRegistry, KeepsEachKindAndReadsOnlyItsOwnType) {
     testsupport::ConfigFolder config;
     TProgramSetupRegistry setup(Key, false);
-    EXPECT_EQ(setup.KeyPath(), Key);
-
     setup.WriteString("Text", "C:\\out");
     setup.WriteInteger("Integer", -5);
-    setup.WriteBool("Bool", true);
     const uint8_t bytes[] = {1, 2, 3};
     setup.WriteBinary("Binary", bytes);
-    EXPECT_EQ(setup.ReadStringDef("Text", "x"), "C:\\out");
-    EXPECT_EQ(setup.ReadInteger("Integer"), -5);
-    EXPECT_TRUE(setup.ReadBool("Bool"));
     uint8_t buffer[3] = {};
     EXPECT_EQ(setup.ReadBinary("Binary", buffer), 3u);
-    EXPECT_EQ(buffer[2], 3);
     EXPECT_EQ(setup.ReadBinary("Binary", std::span(buffer, 2)), 0u) << "larger than the buffer";
-    EXPECT_EQ(setup.ReadBinary("Text", buffer), 0u);
     EXPECT_EQ(setup.ReadBinary("Integer", buffer), 0u);
 
-    for (const double value : {0.1, -0.0, std::numeric_limits<double>::denorm_min(), -1e308,
-                               std::numeric_limits<double>::infinity(),
+    for (const double value : {0.1, -0.0, std::numeric_limits<double>::denorm_min(),
                                std::bit_cast<double>(uint64_t{0x7FF0000000000ABC})}) {
         setup.WriteFloat("Float", value);
         double back = 0;
@@ -58,18 +49,14 @@ TEST(ProgramSetupRegistry, KeepsEachKindAndReadsOnlyItsOwnType) {
         EXPECT_EQ(Bits(back), Bits(value)) << value;
     }
     SetRaw("Float4", TRegistryValueType::Binary, {0, 0, 0x80, 0x3F});
-    SetRaw("Float9", TRegistryValueType::Binary, std::vector<uint8_t>(9));
     SetRaw("FloatOfOtherType", TRegistryValueType::None, {0, 0, 0, 0, 0, 0, 0xF0, 0x3F});
-    EXPECT_EQ(setup.ReadFloatDef("Float4", 2.5), 2.5);
-    EXPECT_EQ(setup.ReadFloatDef("Float9", 2.5), 2.5);
+    EXPECT_EQ(setup.ReadFloatDef("Float4", 2.5), 2.5) << "4 bytes are no double";
     EXPECT_EQ(setup.ReadFloatDef("FloatOfOtherType", 2.5), 1.0);
-    EXPECT_EQ(setup.ReadFloatDef("Integer", 2.5), 2.5);
 
     setup.WriteInteger("Five", 5);
     setup.WriteString("One", "1");
     EXPECT_TRUE(setup.ReadBoolDef("Five", false));
     EXPECT_FALSE(setup.ReadBoolDef("One", false));
-    EXPECT_EQ(setup.ReadIntegerDef("One", 7), 7);
     int32_t untouched = 9;
     EXPECT_FALSE(setup.TryReadInteger("One", untouched));
     EXPECT_EQ(untouched, 9);
@@ -77,15 +64,11 @@ TEST(ProgramSetupRegistry, KeepsEachKindAndReadsOnlyItsOwnType) {
     SetRaw("Expand", TRegistryValueType::ExpandString, {'%', 'H', '%', 0});
     EXPECT_EQ(setup.ReadStringDef("Expand", "default"), "default");
     EXPECT_EQ(setup.ReadString("Expand"), "%H%");
-    SetRaw("Inner", TRegistryValueType::String, {'a', 'b', 'c', 0, 'd', 'e', 'f', 0});
-    EXPECT_EQ(setup.ReadStringDef("Inner", ""), "abc");
-    EXPECT_EQ(setup.ReadString("Inner"), "abc");
     setup.WriteString("Written", std::string_view("abc\0def", 7));
     EXPECT_EQ(setup.ReadString("Written"), "abc");
-    setup.WriteString("Empty", "");
-    EXPECT_EQ(setup.ReadStringDef("Empty", "default"), "") << "found, not the default";
+    EXPECT_EQ(setup.ReadStringDef("Written", ""), "abc");
     SetRaw("NoBytes", TRegistryValueType::String, {});
-    EXPECT_EQ(setup.ReadStringDef("NoBytes", "default"), "");
+    EXPECT_EQ(setup.ReadStringDef("NoBytes", "default"), "") << "found, not the default";
     SetRaw("ShortDWord", TRegistryValueType::DWord, {1, 0});
     EXPECT_EQ(setup.ReadIntegerDef("ShortDWord", 7), 7);
 
@@ -93,11 +76,8 @@ TEST(ProgramSetupRegistry, KeepsEachKindAndReadsOnlyItsOwnType) {
     EXPECT_EQ(MessageOf([&] { setup.ReadString("Five"); }), "Invalid data type for 'Five'");
     EXPECT_EQ(MessageOf([&] { setup.ReadInteger("Missing"); }), "Failed to get data for 'Missing'");
     EXPECT_EQ(MessageOf([&] { setup.ReadBool("One"); }), "Invalid data type for 'One'");
-    EXPECT_EQ(MessageOf([&] { setup.ReadInteger("ShortDWord"); }),
-              "Failed to get data for 'ShortDWord'");
     EXPECT_THROW(setup.ReadInteger("Missing"), ERegistryException);
 
-    EXPECT_TRUE(setup.ValueExists("Five"));
     setup.WriteString("Five", "now text");
     EXPECT_EQ(setup.ReadIntegerDef("Five", 0), 0) << "a write replaces the former type";
     EXPECT_TRUE(setup.DeleteValue("Five"));
@@ -126,17 +106,7 @@ public:
 TEST(ProgramSetup, BaseReadsNameTheStoreWhenAValueIsMissing) {
     TEmptySetup setup;
     EXPECT_EQ(MessageOf([&] { setup.ReadString("A"); }), "TEmptySetup: Value not found: A");
-    EXPECT_EQ(MessageOf([&] { setup.ReadInteger("B"); }), "TEmptySetup: Value not found: B");
     EXPECT_EQ(MessageOf([&] { setup.ReadBool("C"); }), "TEmptySetup: Value not found: C");
-    try {
-        setup.ReadString("A");
-    } catch (const ERegistryException&) {
-        ADD_FAILURE() << "a plain exception was expected";
-    } catch (const Exception&) {
-    }
-    EXPECT_EQ(setup.ReadStringDef("A", "d"), "d");
-    EXPECT_EQ(setup.ReadIntegerDef("A", -3), -3);
-    EXPECT_TRUE(setup.ReadBoolDef("A", true));
     EXPECT_EQ(setup.ReadFloatDef("A", 0.5), 0.5);
 }
 
@@ -155,20 +125,12 @@ TEST(ProgramSetupRegistry, ReadOnlyOrWithoutAKeyReadsGiveDefaultsAndWritesRaise)
     std::ofstream(config.Path() + "/File") << "";
     ::setenv("XDG_CONFIG_HOME", (config.Path() + "/File").c_str(), 1);
     TProgramSetupRegistry setup(Key, false);
-    EXPECT_EQ(setup.ReadIntegerDef("ColorMode", 1), 1);
-    EXPECT_TRUE(setup.ReadBoolDef("GenerateRaster", true));
     EXPECT_EQ(setup.ReadFloatDef("BlackPlaneGamma", 100), 100);
-    EXPECT_EQ(setup.ReadStringDef("OutputPath", "none"), "none");
-    EXPECT_FALSE(setup.ValueExists("ColorMode"));
     EXPECT_FALSE(setup.DeleteValue("ColorMode"));
     EXPECT_EQ(setup.ReadString("OutputPath"), "");
     EXPECT_EQ(MessageOf([&] { setup.ReadInteger("CellSize"); }),
               "Failed to get data for 'CellSize'");
-    EXPECT_EQ(MessageOf([&] { setup.ReadBool("UseTable"); }), "Failed to get data for 'UseTable'");
-    EXPECT_EQ(MessageOf([&] { setup.WriteInteger("ColorMode", 1); }),
-              "Failed to set data for 'ColorMode'");
     EXPECT_EQ(MessageOf([&] { setup.WriteFloat("Angle1", 1); }), "Failed to set data for 'Angle1'");
-    EXPECT_THROW(setup.WriteString("OutputPath", ""), ERegistryException);
     EXPECT_EQ(MessageOf([&] { setup.Update([&] { setup.WriteBool("UseTable", true); }); }),
               "Failed to set data for 'UseTable'");
 }
@@ -223,30 +185,6 @@ TEST(ProgramSetupRegistry, UpdateSavesItsValuesTogether) {
               "Failed to set data for 'Angle1'");
     EXPECT_EQ(MessageOf([&] { setup.WriteInteger("Angle3", 3); }),
               "Failed to set data for 'Angle3'");
-}
-
-TEST(ProgramSetupRegistry, ReadsTheDialogsSettingsFromAHandWrittenFile) {
-    testsupport::ConfigFolder config;
-    std::filesystem::create_directories(config.KeyFolder(Key));
-    std::ofstream(config.KeyFile(Key))
-        << "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Vorlane\\Orvalis\\Stipplor]\r\n"
-           "\"ColorMode\"=dword:00000002\r\n"
-           "\"BlackPlaneGamma\"=hex:00,00,00,00,00,00,49,40\r\n"
-           "\"Angle1\"=hex:00,00,00,00,00,80,46,\\\r\n  40\r\n"
-           "\"Angle2\"=hex:00,00,00,00\r\n"
-           "\"CellSize\"=dword:0010\r\n"
-           "\"UseTable\"=dword:00000001\r\n"
-           "\"ConversionTable\"=\"C:\\\\Tables\\\\cmyk.tif\"\r\n"
-           "\"OutputPath\"=\"unterminated\r\n";
-    TProgramSetupRegistry setup(Key, false);
-    EXPECT_EQ(setup.ReadIntegerDef("ColorMode", 1), 2);
-    EXPECT_EQ(setup.ReadFloatDef("BlackPlaneGamma", 100), 50);
-    EXPECT_EQ(setup.ReadFloatDef("Angle1", 22), 45);
-    EXPECT_EQ(setup.ReadFloatDef("Angle2", 45), 45) << "4 bytes are no double";
-    EXPECT_EQ(setup.ReadIntegerDef("CellSize", 16), 16) << "damaged line";
-    EXPECT_TRUE(setup.ReadBoolDef("UseTable", false));
-    EXPECT_EQ(setup.ReadStringDef("ConversionTable", ""), "C:\\Tables\\cmyk.tif");
-    EXPECT_EQ(setup.ReadStringDef("OutputPath", ""), "");
 }
 
 } // namespace
