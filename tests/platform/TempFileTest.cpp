@@ -27,17 +27,7 @@ TEST(TempFile, IsPrivateUnlinkedAndGoneWhenClosed) {
     ASSERT_EQ(open.size(), 1u);
     EXPECT_TRUE(open.begin()->second.starts_with(folder.Path() + "/Zivuvo"));
     EXPECT_TRUE(open.begin()->second.ends_with(" (deleted)"));
-    const char text[] = "pixels";
-    char back[sizeof text] = {};
-    ASSERT_EQ(file.Write(text, sizeof text), sizeof text);
-    file.Seek(0);
-    ASSERT_EQ(file.Read(back, sizeof back), sizeof back);
-    EXPECT_STREQ(back, text);
-
-    TFile moved = std::move(file);
-    moved = CreateTemporaryFile(); // closes the first
-    EXPECT_EQ(folder.OpenFiles().size(), 1u);
-    moved = TFile();
+    file = TFile();
     EXPECT_TRUE(folder.OpenFiles().empty());
 
     ::setenv("TMPDIR", (folder.Path() + "/missing").c_str(), 1);
