@@ -149,15 +149,6 @@ TEST(FileStream, FailuresCarryTheSystemsText) {
     EXPECT_TRUE(folder.OpenFiles().empty()) << "closed all the same";
 }
 
-TEST(FileStream, RealFullDevice) {
-    if (!std::filesystem::is_character_file("/dev/full"))
-        GTEST_SKIP() << "no /dev/full";
-    TFileStream full("/dev/full", smWrite);
-    EXPECT_EQ(MessageOf([&] { full.Write("x", 1); }),
-              "Error writing to stream - No space left on device");
-    full.Flush(); // a device has nothing to flush; only a request, so no error
-}
-
 TEST(StreamCopy, CopyFromAndCopyBytes) {
     TMemStream source;
     std::string data(10000, '\0');
