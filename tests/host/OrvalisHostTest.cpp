@@ -2,10 +2,10 @@
 // status, on the real plug-in and on a plug-in written for these tests (FakePlugin.cpp).
 #include "TestSupport.h"
 #include "support/ConfigFolder.h"
+#include "support/SamplePictures.h"
 #include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
-#include <png.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -89,31 +89,6 @@ void ExpectRefused(const TRun& run, const std::string& start, const std::string&
     EXPECT_EQ(lines[0].rfind("orvalis-host: " + start, 0), 0u) << lines[0];
 }
 
-// A PNG file as libpng reads it: size, whether it has a palette, and its pixels.
-struct TPng {
-    png_uint_32 Width = 0, Height = 0;
-    bool Indexed = false;
-    std::vector<uint8_t> Pixels;   // indexes, or RGB
-    std::vector<uint8_t> Colormap; // RGB per entry
-};
-TPng ReadPng(const std::string& path) {
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    TPng png;
-    if (!png_image_begin_read_from_file(&image, path.c_str()))
-        return png;
-    png.Indexed = (image.format & PNG_FORMAT_FLAG_COLORMAP) != 0;
-    image.format = png.Indexed ? PNG_FORMAT_RGB_COLORMAP : PNG_FORMAT_RGB;
-    png.Width = image.width;
-    png.Height = image.height;
-    png.Pixels.resize(PNG_IMAGE_SIZE(image));
-    png.Colormap.resize(png.Indexed ? PNG_IMAGE_COLORMAP_SIZE(image) : 0);
-    png_image_finish_read(&image, nullptr, png.Pixels.data(), 0,
-                          png.Indexed ? png.Colormap.data() : nullptr);
-    return png;
-}
-
 TEST_F(OrvalisHost, ShowsTheDialogOnAPhotographAndPrintsItsState) {
     TRun run = Run("--cancel --show --set TIFFOutputBox=on --set OutputPathEdit=prints/harbour '" +
                    Photo + "'");
@@ -170,8 +145,9 @@ TEST_F(OrvalisHost, SavesTheTestChart) {
     const std::string chart = folder_.Path() + "/chart.png";
     const TRun run = Run("--save-test-chart '" + chart + "' --size 200x150");
     EXPECT_EQ(run.Status, 0) << run.Err;
-    const TPng png = ReadPng(chart);
-    EXPECT_EQ(png.Width * png.Height, 200u * 150u);
+    stipplor::TLinearBitmap png; // read with libpng
+    ASSERT_TRUE(samples::Load(chart, png));
+    EXPECT_EQ(png.Width() * png.Height(), 200 * 150);
     EXPECT_EQ(Run("--save-test-chart /no/such/folder/chart.png").Status, 1);
 }
 
@@ -188,14 +164,14 @@ TEST_F(OrvalisHost, ACompletedRunSavesTheImagesAndEndsWith0) {
     // Named after its title, without the title's folder part; 8-bit with its palette.
     const std::string saved = Output() + "/harbour [K].png";
     EXPECT_TRUE(run.OutHas("saved \"C:\\pictures\\harbour [K]\" as " + saved + " (5 x 4)"));
-    const TPng png = ReadPng(saved);
-    ASSERT_TRUE(png.Indexed);
-    ASSERT_EQ(png.Width * png.Height, 20u);
+    stipplor::TLinearBitmap png; // read with libpng
+    ASSERT_TRUE(samples::Load(saved, png));
+    ASSERT_EQ(png.PixelFormat(), stipplor::PixelFormat8);
+    ASSERT_EQ(png.Width() * png.Height(), 20);
     for (size_t y = 0; y < 4; ++y)
         for (size_t x = 0; x < 5; ++x)
-            EXPECT_EQ(png.Pixels[y * 5 + x], uint8_t((y * 8 + x) * 8));
-    ASSERT_GE(png.Colormap.size(), 3u * 153);
-    EXPECT_EQ(png.Colormap[3 * 152 + 1], 255 - 152);
+            EXPECT_EQ(png.RowPointer(int32_t(y))[x], uint8_t((y * 8 + x) * 8));
+    EXPECT_EQ(png.Palette()[3 * 152 + 1], 255 - 152);
 
     // The picture's path is its document name unless told otherwise; no gamma unless given.
     const TRun plain = RunFake("--show --cancel '" + Photo + "'");
