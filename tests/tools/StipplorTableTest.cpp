@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 #include <lcms2.h>
 #include <tiffio.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -24,15 +23,10 @@ namespace {
 
 const std::string Press = DEFAULT_CMYK_PROFILE;
 
-std::string TempPath(const std::string& name) {
-    // The process in the name: CTest runs each case as a process of its own, side by side.
-    return ::testing::TempDir() + "stipplor_tool_" + std::to_string(::getpid()) + "_" + name;
-}
-
 // Removes the file when the test ends, however it ends.
 struct TTempFile {
     std::string Path;
-    explicit TTempFile(const std::string& name) : Path(TempPath(name)) {}
+    explicit TTempFile(const std::string& name) : Path(testsupport::ProcessTempPath(name)) {}
     ~TTempFile() { std::remove(Path.c_str()); }
 };
 
