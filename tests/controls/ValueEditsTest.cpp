@@ -155,7 +155,6 @@ TEST(ValueEdits, SpinSteps) {
     EXPECT_EQ(field.SpinButton(), nullptr);
 
     TFloatEdit real;
-    real.SetSpinIncrement(1);
     real.SetValue(22);
     real.SetSpinIncrement(-2);
     EXPECT_EQ(Step(real, "+"), 44);
@@ -165,7 +164,7 @@ TEST(ValueEdits, SpinSteps) {
     EXPECT_EQ(Step(real, "+"), 100);
 }
 
-TEST(ValueEdits, SpinButtonPlacementAndGlyphs) {
+TEST(ValueEdits, SpinButtonPlacement) {
     TIntegerEdit field;
     field.SetSpinIncrement(1);
     TSpinButton& spin = *field.SpinButton();
