@@ -307,22 +307,6 @@ TEST(ValueEdits, WheelRoutingBetweenFields) {
         EXPECT_TRUE(a.Focused());
         EXPECT_EQ(a.Value(), 51);
     });
-
-    toolkit::TForm quiet("Quiet");
-    auto& d = quiet.Add<TIntegerEdit>("D");
-    auto& e = quiet.Add<TIntegerEdit>("E");
-    for (TIntegerEdit* field : {&d, &e}) {
-        field->SetFocusOnMouseWheel(false);
-        field->SetSpinIncrement(1);
-        field->SetValue(50);
-    }
-    RunShown(quiet, [&] {
-        d.SetFocus();
-        toolkit::user::TurnWheel(e, TK_WHEEL_NOTCH, 0);
-        EXPECT_EQ(d.Value(), 51); // no form handler: the focused field takes the wheel
-        EXPECT_EQ(e.Value(), 50);
-    });
-    EXPECT_FALSE(quiet.OnMouseWheel);
 }
 
 TEST(ValueEdits, AlignmentFollowsTextLength) {
