@@ -49,5 +49,8 @@ struct TRow {
 
 void PackStripRowScalar(const TLookup& Lookup, const TStrip& Strip, const TRow& Row, uint8_t* Out);
 void PackStripRowAvx2(const TLookup& Lookup, const TStrip& Strip, const TRow& Row, uint8_t* Out);
+// Reads the slots of two groups at a time: the strip's arrays hold the slots of one group
+// beyond its last.
+void PackStripRowAvx512(const TLookup& Lookup, const TStrip& Strip, const TRow& Row, uint8_t* Out);
 
 } // namespace stipplor::packedrows

@@ -146,13 +146,16 @@ void TPackedScreen::FillRows(int32_t Y0, int32_t Y1, uint8_t* Rows) const {
     for (int32_t y = Y0; y < Y1; ++y)
         inside[size_t(y - Y0)] = InsideColumns(y);
 
-    auto* kernel = kernel_ >= TKernel::AVX2 ? PackStripRowAvx2 : PackStripRowScalar;
-    alignas(64) std::array<double, StripColumns> xCos, xSin;
+    auto* kernel = kernel_ >= TKernel::AVX512 ? PackStripRowAvx512
+                   : kernel_ >= TKernel::AVX2 ? PackStripRowAvx2
+                                              : PackStripRowScalar;
+    // One group of slots beyond the strip, read by kernels that take two groups at a time.
+    alignas(64) std::array<double, StripColumns + GroupColumns> xCos, xSin;
     for (int64_t x0 = 0; x0 < plate_.Width; x0 += StripColumns) {
         const int32_t columns =
             static_cast<int32_t>(std::min<int64_t>(StripColumns, plate_.Width - x0));
         const int32_t groups = (columns + GroupColumns - 1) / GroupColumns;
-        for (int32_t slot = 0; slot < groups * GroupColumns; ++slot) {
+        for (int32_t slot = 0; slot < (groups + 1) * GroupColumns; ++slot) {
             const int64_t x =
                 x0 + slot - slot % GroupColumns + GroupColumns - 1 - slot % GroupColumns;
             const double d2x = backrotation::Doubled(x, g.DestCentreX);

@@ -1,0 +1,131 @@
+// The AVX-512 kernel of the packed plate rows: two groups of eight columns per step, two file
+// bytes from one lane mask. The lanes beyond the inside columns are masked off the gathers, so
+// they never read outside the screen.
+#include "engine/PackedRowKernels.h"
+
+#include <cstdlib>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+// GCC 12 takes the deliberately undefined vectors inside the AVX-512 intrinsics for
+// uninitialised variables (fixed in GCC 13).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#define STIPPLOR_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512dq,avx512vl")))
+#endif
+
+namespace stipplor::packedrows {
+
+#ifdef STIPPLOR_AVX512
+
+namespace {
+
+// Eight lanes, then eight more. (The zero-masked and zero-extending forms of the intrinsics
+// keep GCC 12 from warning about the undefined upper halves of the plain ones.)
+STIPPLOR_AVX512 inline __m512i Joined(__m256i low, __m256i high) {
+    return _mm512_mask_inserti64x4(_mm512_setzero_si512(), 0xFF, _mm512_zextsi256_si512(low), high,
+                                   1);
+}
+
+// Rounds to nearest with ties to even as the instruction says, whatever the floating-point
+// environment: the rounding RoundToInt64 takes from the environment every thread keeps, and
+// the conversion of the rounded value is exact.
+STIPPLOR_AVX512 inline __m512i RoundedLanes(__m512d low, __m512d high) {
+    constexpr int Nearest = _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC;
+    return Joined(_mm512_cvt_roundpd_epi32(low, Nearest), _mm512_cvt_roundpd_epi32(high, Nearest));
+}
+
+// (r - 1) div 2, truncating toward zero.
+STIPPLOR_AVX512 inline __m512i HalveBelow(__m512i r) {
+    const __m512i t = _mm512_sub_epi32(r, _mm512_set1_epi32(1));
+    return _mm512_srai_epi32(_mm512_add_epi32(t, _mm512_srli_epi32(t, 31)), 1);
+}
+
+// Exact floor of non-negative lanes below 2^30 divided by N <= 256 (see DivideLanes of the
+// AVX2 lanes: the same doubles, the same bias).
+STIPPLOR_AVX512 inline __m512i DivideLanes(__m512i v, __m512d reciprocal) {
+    const __m512d bias = _mm512_set1_pd(1.0 / 4096);
+    auto half = [&](__m256i h) STIPPLOR_AVX512 {
+        return _mm512_cvttpd_epi32(
+            _mm512_add_pd(_mm512_mul_pd(_mm512_cvtepi32_pd(h), reciprocal), bias));
+    };
+    return Joined(half(_mm512_castsi512_si256(v)), half(_mm512_extracti64x4_epi64(v, 1)));
+}
+
+} // namespace
+
+STIPPLOR_AVX512 void PackStripRowAvx512(const TLookup& L, const TStrip& S, const TRow& R,
+                                        uint8_t* Out) {
+    const __m512d ySin = _mm512_set1_pd(R.YSin);
+    const __m512d yCos = _mm512_set1_pd(R.YCos);
+    const __m512i centreX = _mm512_set1_epi32(static_cast<int32_t>(L.CentreX));
+    const __m512i centreY = _mm512_set1_epi32(static_cast<int32_t>(L.CentreY));
+    const __m512i n = _mm512_set1_epi32(L.CellSize);
+    const __m512i columns = _mm512_set1_epi32(L.Columns);
+    const __m512i wordsPerRow = _mm512_set1_epi32(L.WordsPerRow);
+    const __m512d reciprocal = _mm512_set1_pd(L.Reciprocal);
+    const __m512i one = _mm512_set1_epi32(1);
+    // Lane i holds column 7 - i % 8 of group i / 8.
+    const __m512i laneColumn =
+        _mm512_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+    const __m512i from = _mm512_set1_epi32(static_cast<int32_t>(R.Inside.From));
+    const __m512i to = _mm512_set1_epi32(static_cast<int32_t>(R.Inside.To));
+    const auto* entries = reinterpret_cast<const int*>(L.Entries);
+    const auto* dotBits = reinterpret_cast<const int*>(L.DotBits);
+
+    const int64_t firstGroup = (R.Inside.From - S.X0) / GroupColumns;
+    const int64_t lastGroup = (R.Inside.To - S.X0) / GroupColumns;
+    for (int64_t g = firstGroup; g <= lastGroup; g += 2) {
+        const double* xCos = S.XCos + g * GroupColumns;
+        const double* xSin = S.XSin + g * GroupColumns;
+        const __m512i rx = RoundedLanes(_mm512_sub_pd(_mm512_loadu_pd(xCos), ySin),
+                                        _mm512_sub_pd(_mm512_loadu_pd(xCos + 8), ySin));
+        const __m512i ry = RoundedLanes(_mm512_add_pd(_mm512_loadu_pd(xSin), yCos),
+                                        _mm512_add_pd(_mm512_loadu_pd(xSin + 8), yCos));
+        const __m512i sx = _mm512_add_epi32(HalveBelow(rx), centreX);
+        const __m512i sy = _mm512_add_epi32(HalveBelow(ry), centreY);
+
+        const int64_t left = S.X0 + g * GroupColumns;
+        __mmask16 inside = 0xFFFF;
+        if (left < R.Inside.From || left + 2 * GroupColumns - 1 > R.Inside.To) {
+            const __m512i column =
+                _mm512_add_epi32(_mm512_set1_epi32(static_cast<int32_t>(left)), laneColumn);
+            inside = _mm512_cmpge_epi32_mask(column, from) & _mm512_cmple_epi32_mask(column, to);
+        }
+        __m512i cx, cy;
+        if (L.Shift >= 0) {
+            cx = _mm512_srli_epi32(sx, static_cast<unsigned>(L.Shift));
+            cy = _mm512_srli_epi32(sy, static_cast<unsigned>(L.Shift));
+        } else {
+            cx = DivideLanes(sx, reciprocal);
+            cy = DivideLanes(sy, reciprocal);
+        }
+        const __m512i ix = _mm512_sub_epi32(sx, _mm512_mullo_epi32(cx, n));
+        const __m512i iy = _mm512_sub_epi32(sy, _mm512_mullo_epi32(cy, n));
+        const __m512i cell = _mm512_add_epi32(_mm512_mullo_epi32(cy, columns), cx);
+        const __m512i entry = _mm512_and_si512(
+            _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, cell, entries, 1),
+            _mm512_set1_epi32(0xFF));
+        const __m512i word = _mm512_add_epi32(
+            _mm512_mullo_epi32(_mm512_add_epi32(_mm512_mullo_epi32(entry, n), iy), wordsPerRow),
+            _mm512_srli_epi32(ix, 5));
+        const __m512i words =
+            _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, word, dotBits, 4);
+        const __mmask16 set = _mm512_mask_test_epi32_mask(
+            inside, _mm512_srlv_epi32(words, _mm512_and_si512(ix, _mm512_set1_epi32(31))), one);
+        Out[g] = static_cast<uint8_t>(set);
+        if (g + 1 < S.Groups) // the second group may lie beyond the strip
+            Out[g + 1] = static_cast<uint8_t>(set >> 8);
+    }
+}
+
+#else
+
+void PackStripRowAvx512(const TLookup&, const TStrip&, const TRow&, uint8_t*) {
+    std::abort(); // never chosen: no processor of this build has the kernel
+}
+
+#endif
+
+} // namespace stipplor::packedrows
