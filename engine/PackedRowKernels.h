@@ -19,7 +19,7 @@ struct TSpan {
 struct TLookup {
     const uint8_t* Entries; // readable three bytes beyond the last cell
     const uint32_t* DotBits;
-    int32_t Columns, CellSize, WordsPerRow;
+    int32_t Columns, Rows, CellSize, WordsPerRow;
     int32_t Shift;            // log2 N when N is a power of 2, otherwise -1
     uint64_t Magic;           // floor(2^64 / N) + 1 for other N
     double Reciprocal;        // 1 / N

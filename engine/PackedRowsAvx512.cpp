@@ -3,6 +3,7 @@
 // they never read outside the screen.
 #include "engine/PackedRowKernels.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -53,6 +54,46 @@ STIPPLOR_AVX512 inline __m512i DivideLanes(__m512i v, __m512d reciprocal) {
     return Joined(half(_mm512_castsi512_si256(v)), half(_mm512_extracti64x4_epi64(v, 1)));
 }
 
+// Cells from 12 to 16 pixels wide are looked up without gathers where they can: the sixteen
+// columns of a step lie at most 16 pixels apart in the source, so they mostly touch a 2 x 2
+// block of cells, whose four dots (a word a row) fit four registers.
+bool TakesBlockLookup(const TLookup& L) {
+    return L.CellSize >= 12 && L.CellSize <= 16 && L.WordsPerRow == 1;
+}
+
+// The bits of sixteen lanes, all inside the screen, when their cells (cx, cy) lie in one 2 x 2
+// block; false when they do not. Lane 7 holds the step's leftmost column and lane 8 its
+// rightmost: the source cell is monotone along the row, so those two bound every lane's.
+STIPPLOR_AVX512 inline bool BlockBits(const TLookup& L, __m512i cx, __m512i cy, __m512i ix,
+                                      __m512i iy, __mmask16& set) {
+    const __m512i one = _mm512_set1_epi32(1);
+    const __m512i leftmost = _mm512_set1_epi32(7), rightmost = _mm512_set1_epi32(8);
+    const __m512i baseX = _mm512_min_epi32(_mm512_permutexvar_epi32(leftmost, cx),
+                                           _mm512_permutexvar_epi32(rightmost, cx));
+    const __m512i baseY = _mm512_min_epi32(_mm512_permutexvar_epi32(leftmost, cy),
+                                           _mm512_permutexvar_epi32(rightmost, cy));
+    const __m512i relX = _mm512_sub_epi32(cx, baseX), relY = _mm512_sub_epi32(cy, baseY);
+    if (_mm512_cmpgt_epu32_mask(_mm512_or_si512(relX, relY), one) != 0)
+        return false;
+    // The block's second column or row may not exist when no lane is in it.
+    const int32_t x0 = _mm_cvtsi128_si32(_mm512_castsi512_si128(baseX));
+    const int32_t y0 = _mm_cvtsi128_si32(_mm512_castsi512_si128(baseY));
+    const int64_t x1 = std::min(x0 + 1, L.Columns - 1), y1 = std::min(y0 + 1, L.Rows - 1);
+    const int64_t top = int64_t(y0) * L.Columns, bottom = y1 * L.Columns;
+    const __mmask16 dotRows = static_cast<__mmask16>((1u << L.CellSize) - 1);
+    auto dot = [&](int64_t cell) STIPPLOR_AVX512 {
+        return _mm512_maskz_loadu_epi32(dotRows, L.DotBits + int64_t(L.Entries[cell]) * L.CellSize);
+    };
+    // Word iy of the left dot, or of the right one for relX 1.
+    const __m512i row = _mm512_add_epi32(iy, _mm512_slli_epi32(relX, 4));
+    const __m512i words =
+        _mm512_mask_blend_epi32(_mm512_test_epi32_mask(relY, relY),
+                                _mm512_permutex2var_epi32(dot(top + x0), row, dot(top + x1)),
+                                _mm512_permutex2var_epi32(dot(bottom + x0), row, dot(bottom + x1)));
+    set = _mm512_test_epi32_mask(_mm512_srlv_epi32(words, ix), one);
+    return true;
+}
+
 } // namespace
 
 STIPPLOR_AVX512 void PackStripRowAvx512(const TLookup& L, const TStrip& S, const TRow& R,
@@ -73,6 +114,7 @@ STIPPLOR_AVX512 void PackStripRowAvx512(const TLookup& L, const TStrip& S, const
     const __m512i to = _mm512_set1_epi32(static_cast<int32_t>(R.Inside.To));
     const auto* entries = reinterpret_cast<const int*>(L.Entries);
     const auto* dotBits = reinterpret_cast<const int*>(L.DotBits);
+    const bool blockLookup = TakesBlockLookup(L);
 
     const int64_t firstGroup = (R.Inside.From - S.X0) / GroupColumns;
     const int64_t lastGroup = (R.Inside.To - S.X0) / GroupColumns;
@@ -103,17 +145,20 @@ STIPPLOR_AVX512 void PackStripRowAvx512(const TLookup& L, const TStrip& S, const
         }
         const __m512i ix = _mm512_sub_epi32(sx, _mm512_mullo_epi32(cx, n));
         const __m512i iy = _mm512_sub_epi32(sy, _mm512_mullo_epi32(cy, n));
-        const __m512i cell = _mm512_add_epi32(_mm512_mullo_epi32(cy, columns), cx);
-        const __m512i entry = _mm512_and_si512(
-            _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, cell, entries, 1),
-            _mm512_set1_epi32(0xFF));
-        const __m512i word = _mm512_add_epi32(
-            _mm512_mullo_epi32(_mm512_add_epi32(_mm512_mullo_epi32(entry, n), iy), wordsPerRow),
-            _mm512_srli_epi32(ix, 5));
-        const __m512i words =
-            _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, word, dotBits, 4);
-        const __mmask16 set = _mm512_mask_test_epi32_mask(
-            inside, _mm512_srlv_epi32(words, _mm512_and_si512(ix, _mm512_set1_epi32(31))), one);
+        __mmask16 set;
+        if (!(blockLookup && inside == 0xFFFF && BlockBits(L, cx, cy, ix, iy, set))) {
+            const __m512i cell = _mm512_add_epi32(_mm512_mullo_epi32(cy, columns), cx);
+            const __m512i entry = _mm512_and_si512(
+                _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, cell, entries, 1),
+                _mm512_set1_epi32(0xFF));
+            const __m512i word = _mm512_add_epi32(
+                _mm512_mullo_epi32(_mm512_add_epi32(_mm512_mullo_epi32(entry, n), iy), wordsPerRow),
+                _mm512_srli_epi32(ix, 5));
+            const __m512i words =
+                _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, word, dotBits, 4);
+            set = _mm512_mask_test_epi32_mask(
+                inside, _mm512_srlv_epi32(words, _mm512_and_si512(ix, _mm512_set1_epi32(31))), one);
+        }
         Out[g] = static_cast<uint8_t>(set);
         if (g + 1 < S.Groups) // the second group may lie beyond the strip
             Out[g + 1] = static_cast<uint8_t>(set >> 8);

@@ -76,6 +76,7 @@ TPackedScreen::TPackedScreen(const TCellScreen& Screen, double Angle, TBitmapSiz
     lookup_ = {Screen.Entries,
                Screen.DotBits,
                Screen.Columns,
+               Screen.Rows,
                N,
                Screen.WordsPerRow,
                powerOfTwo ? std::countr_zero(static_cast<uint32_t>(N)) : -1,
