@@ -18,8 +18,12 @@ STIPPLOR_AVX2 inline __m256i RoundedLanes(__m256d low, __m256d high) {
 
 } // namespace
 
-STIPPLOR_AVX2 void PackStripRowAvx2(const TLookup& L, const TStrip& S, const TRow& R,
+STIPPLOR_AVX2 void PackStripRowAvx2(const TLookup& Lookup, const TStrip& Strip, const TRow& Row,
                                     uint8_t* Out) {
+    // Copies: the byte stores to Out could alias the originals and force reloads.
+    const TLookup L = Lookup;
+    const TStrip S = Strip;
+    const TRow R = Row;
     const lanes::TCellLanes cells{L.Entries,     L.DotBits, L.Columns,   L.CellSize,
                                   L.WordsPerRow, L.Shift,   L.Reciprocal};
     const __m256d ySin = _mm256_set1_pd(R.YSin);

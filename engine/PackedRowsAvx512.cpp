@@ -96,8 +96,12 @@ STIPPLOR_AVX512 inline bool BlockBits(const TLookup& L, __m512i cx, __m512i cy, 
 
 } // namespace
 
-STIPPLOR_AVX512 void PackStripRowAvx512(const TLookup& L, const TStrip& S, const TRow& R,
+STIPPLOR_AVX512 void PackStripRowAvx512(const TLookup& Lookup, const TStrip& Strip, const TRow& Row,
                                         uint8_t* Out) {
+    // Copies: the byte stores to Out could alias the originals and force reloads.
+    const TLookup L = Lookup;
+    const TStrip S = Strip;
+    const TRow R = Row;
     const __m512d ySin = _mm512_set1_pd(R.YSin);
     const __m512d yCos = _mm512_set1_pd(R.YCos);
     const __m512i centreX = _mm512_set1_epi32(static_cast<int32_t>(L.CentreX));
