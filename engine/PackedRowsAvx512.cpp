@@ -54,11 +54,12 @@ STIPPLOR_AVX512 inline __m512i DivideLanes(__m512i v, __m512d reciprocal) {
     return Joined(half(_mm512_castsi512_si256(v)), half(_mm512_extracti64x4_epi64(v, 1)));
 }
 
-// Cells from 12 to 16 pixels wide are looked up without gathers where they can: the sixteen
-// columns of a step lie at most 16 pixels apart in the source, so they mostly touch a 2 x 2
-// block of cells, whose four dots (a word a row) fit four registers.
+// Cells from 12 to 32 pixels wide are looked up without gathers where they can: the sixteen
+// columns of a step lie at most 16 pixels apart in the source, so they mostly touch (from 17
+// pixels on always) a 2 x 2 block of cells, whose four dots (a word a row) fit in registers.
+// The lookup picks the very word the gathers would fetch, so the bits are the same.
 bool TakesBlockLookup(const TLookup& L) {
-    return L.CellSize >= 12 && L.CellSize <= 16 && L.WordsPerRow == 1;
+    return L.CellSize >= 12 && L.CellSize <= 32 && L.WordsPerRow == 1;
 }
 
 // The bits of sixteen lanes, all inside the screen, when their cells (cx, cy) lie in one 2 x 2
@@ -80,16 +81,32 @@ STIPPLOR_AVX512 inline bool BlockBits(const TLookup& L, __m512i cx, __m512i cy, 
     const int32_t y0 = _mm_cvtsi128_si32(_mm512_castsi512_si128(baseY));
     const int64_t x1 = std::min(x0 + 1, L.Columns - 1), y1 = std::min(y0 + 1, L.Rows - 1);
     const int64_t top = int64_t(y0) * L.Columns, bottom = y1 * L.Columns;
-    const __mmask16 dotRows = static_cast<__mmask16>((1u << L.CellSize) - 1);
-    auto dot = [&](int64_t cell) STIPPLOR_AVX512 {
-        return _mm512_maskz_loadu_epi32(dotRows, L.DotBits + int64_t(L.Entries[cell]) * L.CellSize);
-    };
-    // Word iy of the left dot, or of the right one for relX 1.
-    const __m512i row = _mm512_add_epi32(iy, _mm512_slli_epi32(relX, 4));
-    const __m512i words =
-        _mm512_mask_blend_epi32(_mm512_test_epi32_mask(relY, relY),
-                                _mm512_permutex2var_epi32(dot(top + x0), row, dot(top + x1)),
-                                _mm512_permutex2var_epi32(dot(bottom + x0), row, dot(bottom + x1)));
+    const __mmask16 lower = _mm512_test_epi32_mask(relY, relY);
+    const uint32_t* dots = L.DotBits;
+    auto rowsOf = [&](int64_t cell) { return dots + int64_t(L.Entries[cell]) * L.CellSize; };
+    __m512i words;
+    if (L.CellSize <= 16) {
+        // One register a dot: word iy of the left dot, or of the right one for relX 1.
+        const __mmask16 dotRows = static_cast<__mmask16>((1u << L.CellSize) - 1);
+        auto dot = [&](int64_t cell)
+                       STIPPLOR_AVX512 { return _mm512_maskz_loadu_epi32(dotRows, rowsOf(cell)); };
+        const __m512i row = _mm512_add_epi32(iy, _mm512_slli_epi32(relX, 4));
+        words = _mm512_mask_blend_epi32(
+            lower, _mm512_permutex2var_epi32(dot(top + x0), row, dot(top + x1)),
+            _mm512_permutex2var_epi32(dot(bottom + x0), row, dot(bottom + x1)));
+    } else {
+        // Two registers a dot: word iy of each dot, then the lane's own dot.
+        const __mmask16 lowerRows = static_cast<__mmask16>((1u << (L.CellSize - 16)) - 1);
+        auto word = [&](int64_t cell) STIPPLOR_AVX512 {
+            const uint32_t* rows = rowsOf(cell);
+            return _mm512_permutex2var_epi32(_mm512_loadu_si512(rows), iy,
+                                             _mm512_maskz_loadu_epi32(lowerRows, rows + 16));
+        };
+        const __mmask16 right = _mm512_test_epi32_mask(relX, relX);
+        words = _mm512_mask_blend_epi32(
+            lower, _mm512_mask_blend_epi32(right, word(top + x0), word(top + x1)),
+            _mm512_mask_blend_epi32(right, word(bottom + x0), word(bottom + x1)));
+    }
     set = _mm512_test_epi32_mask(_mm512_srlv_epi32(words, ix), one);
     return true;
 }

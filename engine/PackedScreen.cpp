@@ -100,7 +100,11 @@ TSpan TPackedScreen::InsideColumns(int32_t Y) const {
     auto sy = [&](int64_t x) {
         return backrotation::SourceY(g, backrotation::Doubled(x, g.DestCentreX), d2y);
     };
-    // Each bound alone is monotone along the row, so each holds on one span of columns.
+    // The source position is monotone along the row: d2x grows with x, a product with a fixed
+    // cos or sin, the sum with the row's fixed product and the rounding are monotone (IEEE
+    // rounding never reverses an order), and so is the halving. So each bound alone holds on
+    // one span of columns, found exactly from the very positions the pixels get; between the
+    // spans' ends no pixel needs an inside test.
     TSpan inside = HoldingColumns(width, [&](int64_t x) { return sx(x) >= 0; });
     inside = Intersection(inside,
                           HoldingColumns(width, [&](int64_t x) { return sx(x) < g.ContentWidth; }));
