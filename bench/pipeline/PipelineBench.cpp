@@ -3,10 +3,11 @@
 // 1-bit plates of 16384 x 12288 written. No host: the run's own progress reports mark the
 // stages. Settings go to a temporary configuration folder, the plates to a temporary folder.
 //
-//   bench_pipeline [runs] [--cell N] [--picture NAME] [--folder DIR]
-//       runs: default 3, the best run is shown; N: the cell size (default 16); NAME: a sample
-//       photograph or a PNG file (default coffee-1024x768.png); DIR: where the temporary
-//       folder for the plates goes (default the system's temporary folder)
+//   bench_pipeline [runs] [--cell N] [--angles C,M,Y,K] [--picture NAME] [--folder DIR]
+//       runs: default 3, the best run is shown; N: the cell size (default 16); the angles of
+//       the four plates in degrees (default 22,45,67,0); NAME: a sample photograph or a PNG
+//       file (default coffee-1024x768.png); DIR: where the temporary folder for the plates
+//       goes (default the system's temporary folder)
 //   bench_pipeline --raw FILE    writes the photograph as raw 8-bit RGB, for other screeners
 #include "screening/StipplorFormUnit.h"
 
@@ -40,10 +41,22 @@ struct TRunFigures {
 struct TOptions {
     int Runs = 3;
     int CellSize = 16;
+    std::vector<std::string> Angles{"22", "45", "67", "0"};
     std::string Picture = "coffee-1024x768.png";
     std::string Folder = std::filesystem::temp_directory_path().string();
     std::string Raw; // --raw: the file to write the picture to
 };
+
+std::vector<std::string> SplitAtCommas(const std::string& text) {
+    std::vector<std::string> parts(1);
+    for (char c : text) {
+        if (c == ',')
+            parts.emplace_back();
+        else
+            parts.back() += c;
+    }
+    return parts;
+}
 
 bool ParseOptions(int argc, char** argv, TOptions& options) {
     for (int i = 1; i < argc; ++i) {
@@ -51,6 +64,8 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
         const bool hasValue = i + 1 < argc;
         if (arg == "--cell" && hasValue)
             options.CellSize = std::atoi(argv[++i]);
+        else if (arg == "--angles" && hasValue)
+            options.Angles = SplitAtCommas(argv[++i]);
         else if (arg == "--picture" && hasValue)
             options.Picture = argv[++i];
         else if (arg == "--folder" && hasValue)
@@ -62,10 +77,11 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
         else
             return false;
     }
-    return options.CellSize >= 2 && options.CellSize <= 256;
+    return options.CellSize >= 2 && options.CellSize <= 256 && options.Angles.size() == 4;
 }
 
-TRunFigures RunOnce(const TLinearBitmap& photo, const std::string& outputPath, int cellSize) {
+TRunFigures RunOnce(const TLinearBitmap& photo, const std::string& outputPath,
+                    const TOptions& options) {
     TRunFigures figures;
     TStopwatch stopwatch;
     THostLink link;
@@ -82,7 +98,11 @@ TRunFigures RunOnce(const TLinearBitmap& photo, const std::string& outputPath, i
         if (!form.TIFFOutputBox.Checked())
             toolkit::user::Click(form.TIFFOutputBox);
         toolkit::user::TypeText(form.OutputPathEdit, outputPath);
-        toolkit::user::TypeText(form.CellSizeEdit, std::to_string(cellSize));
+        toolkit::user::TypeText(form.CellSizeEdit, std::to_string(options.CellSize));
+        TFloatEdit* angles[] = {&form.AngleEdit1, &form.AngleEdit2, &form.AngleEdit3,
+                                &form.AngleEdit4};
+        for (size_t i = 0; i < 4; ++i)
+            toolkit::user::TypeText(*angles[i], options.Angles[i]);
         ResetPeakMemory();
         stopwatch.Restart();
         toolkit::user::Click(form.OKButton);
@@ -136,8 +156,8 @@ bool WriteRawRGB(const TLinearBitmap& photo, const char* path) {
 int main(int argc, char** argv) {
     TOptions options;
     if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: bench_pipeline [runs] [--cell N] [--picture NAME] "
-                             "[--folder DIR] | --raw FILE\n");
+        std::fprintf(stderr, "usage: bench_pipeline [runs] [--cell N] [--angles C,M,Y,K] "
+                             "[--picture NAME] [--folder DIR] | --raw FILE\n");
         return 2;
     }
     TLinearBitmap photo;
@@ -157,7 +177,7 @@ int main(int argc, char** argv) {
     TRunFigures best;
     for (int i = 0; i < options.Runs; ++i) {
         const double cpuBefore = CpuSeconds();
-        TRunFigures run = RunOnce(photo, outputPath, N);
+        TRunFigures run = RunOnce(photo, outputPath, options);
         std::printf("run %d: %.3f s wall, %.3f s cpu\n", i + 1, run.Seconds,
                     CpuSeconds() - cpuBefore);
         if (i == 0 || run.Seconds < best.Seconds)
@@ -166,8 +186,10 @@ int main(int argc, char** argv) {
     std::filesystem::remove_all(folder);
 
     const int64_t outputPixels = 4 * int64_t(photo.Width()) * N * (int64_t(photo.Height()) * N);
-    std::printf("\n%s %dx%d, CMYK, N = %d, angles 22/45/67/0, diamond dots, four files\n",
-                options.Picture.c_str(), photo.Width(), photo.Height(), N);
+    std::printf("\n%s %dx%d, CMYK, N = %d, angles %s/%s/%s/%s, diamond dots, four files\n",
+                options.Picture.c_str(), photo.Width(), photo.Height(), N,
+                options.Angles[0].c_str(), options.Angles[1].c_str(), options.Angles[2].c_str(),
+                options.Angles[3].c_str());
     std::printf("total           %8.3f s\n", best.Seconds);
     std::printf("  separation    %8.3f s\n", Between(best, 0, 10));
     const char* names[] = {"C", "M", "Y", "K"};
