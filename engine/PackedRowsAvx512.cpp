@@ -30,11 +30,18 @@ STIPPLOR_AVX512 inline __m512i Joined(__m256i low, __m256i high) {
 }
 
 // Rounds to nearest with ties to even as the instruction says, whatever the floating-point
-// environment: the rounding RoundToInt64 takes from the environment every thread keeps, and
-// the conversion of the rounded value is exact.
+// environment (the rounding RoundToInt64 takes from the environment every thread keeps): adding
+// 1.5 * 2^52 leaves no bits below the units, and for a value below 2^31 in magnitude the low
+// 32 bits of the sum are the rounded value in two's complement. The even halves of the sums'
+// 64-bit lanes are those bits.
 STIPPLOR_AVX512 inline __m512i RoundedLanes(__m512d low, __m512d high) {
     constexpr int Nearest = _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC;
-    return Joined(_mm512_cvt_roundpd_epi32(low, Nearest), _mm512_cvt_roundpd_epi32(high, Nearest));
+    const __m512d shifter = _mm512_set1_pd(0x1.8p52);
+    const __m512i evenHalves =
+        _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    return _mm512_permutex2var_epi32(
+        _mm512_castpd_si512(_mm512_add_round_pd(low, shifter, Nearest)), evenHalves,
+        _mm512_castpd_si512(_mm512_add_round_pd(high, shifter, Nearest)));
 }
 
 // (r - 1) div 2, truncating toward zero.
@@ -124,6 +131,7 @@ STIPPLOR_AVX512 void PackStripRowAvx512(const TLookup& Lookup, const TStrip& Str
     const __m512i centreX = _mm512_set1_epi32(static_cast<int32_t>(L.CentreX));
     const __m512i centreY = _mm512_set1_epi32(static_cast<int32_t>(L.CentreY));
     const __m512i n = _mm512_set1_epi32(L.CellSize);
+    const __m512i lowBits = _mm512_set1_epi32(L.CellSize - 1); // for a power of 2
     const __m512i columns = _mm512_set1_epi32(L.Columns);
     const __m512i wordsPerRow = _mm512_set1_epi32(L.WordsPerRow);
     const __m512d reciprocal = _mm512_set1_pd(L.Reciprocal);
@@ -156,16 +164,18 @@ STIPPLOR_AVX512 void PackStripRowAvx512(const TLookup& Lookup, const TStrip& Str
                 _mm512_add_epi32(_mm512_set1_epi32(static_cast<int32_t>(left)), laneColumn);
             inside = _mm512_cmpge_epi32_mask(column, from) & _mm512_cmple_epi32_mask(column, to);
         }
-        __m512i cx, cy;
+        __m512i cx, cy, ix, iy;
         if (L.Shift >= 0) {
             cx = _mm512_srli_epi32(sx, static_cast<unsigned>(L.Shift));
             cy = _mm512_srli_epi32(sy, static_cast<unsigned>(L.Shift));
+            ix = _mm512_and_si512(sx, lowBits);
+            iy = _mm512_and_si512(sy, lowBits);
         } else {
             cx = DivideLanes(sx, reciprocal);
             cy = DivideLanes(sy, reciprocal);
+            ix = _mm512_sub_epi32(sx, _mm512_mullo_epi32(cx, n));
+            iy = _mm512_sub_epi32(sy, _mm512_mullo_epi32(cy, n));
         }
-        const __m512i ix = _mm512_sub_epi32(sx, _mm512_mullo_epi32(cx, n));
-        const __m512i iy = _mm512_sub_epi32(sy, _mm512_mullo_epi32(cy, n));
         __mmask16 set;
         if (!(blockLookup && inside == 0xFFFF && BlockBits(L, cx, cy, ix, iy, set))) {
             const __m512i cell = _mm512_add_epi32(_mm512_mullo_epi32(cy, columns), cx);
