@@ -86,6 +86,14 @@ TPackedScreen::TPackedScreen(const TCellScreen& Screen, double Angle, TBitmapSiz
                geometry_.SourceCentreY};
     if (!FitsLanes(Plate, content, Screen))
         kernel_ = TKernel::Scalar;
+    if (unturned_ && N % 8 == 0 && N <= 64) {
+        const int32_t bytes = N / 8;
+        dotRowBytes_.resize(size_t(256) * N * bytes);
+        for (int64_t row = 0; row < 256 * N; ++row)
+            for (int32_t b = 0; b < bytes; ++b)
+                dotRowBytes_[size_t(row * bytes + b)] = static_cast<uint8_t>(FileBitOrder(
+                    Screen.DotBits[row * Screen.WordsPerRow + b / 4] >> (8 * (b % 4)) & 0xFF));
+    }
 }
 
 TSpan TPackedScreen::InsideColumns(int32_t Y) const {
@@ -117,6 +125,13 @@ void TPackedScreen::FillUnturnedRow(int32_t Y, uint8_t* Row) const {
     const int32_t N = screen_.CellSize;
     const int64_t cellRow = Y / N, dotRow = Y % N;
     const uint8_t* entries = screen_.Entries + cellRow * screen_.Columns;
+    if (!dotRowBytes_.empty()) {
+        const size_t bytes = size_t(N) / 8;
+        for (int32_t cx = 0; cx < screen_.Columns; ++cx)
+            std::memcpy(Row + cx * bytes, &dotRowBytes_[(entries[cx] * size_t(N) + dotRow) * bytes],
+                        bytes);
+        return;
+    }
     uint8_t* out = Row;
     uint64_t pending = 0; // bit k is the k-th pixel not yet stored
     int32_t count = 0;

@@ -9,6 +9,7 @@
 #include "engine/Rotation.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace stipplor {
 
@@ -36,6 +37,8 @@ private:
     packedrows::TLookup lookup_;
     TKernel kernel_;
     bool unturned_;
+    // Unturned cells of whole bytes: each dot row as the file's bytes, copied cell by cell.
+    std::vector<uint8_t> dotRowBytes_;
 };
 
 } // namespace stipplor
