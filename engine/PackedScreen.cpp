@@ -53,6 +53,22 @@ template <class Holds> TSpan HoldingColumns(int64_t width, Holds&& holds) {
     return last ? TSpan{hi, width - 1} : TSpan{0, lo};
 }
 
+// Whether dot Entry prints nothing, everything or some of its cell.
+TDotKind KindOfDot(const TCellScreen& screen, int32_t entry) {
+    const int32_t N = screen.CellSize;
+    bool clear = true, set = true;
+    for (int32_t r = 0; r < N; ++r)
+        for (int32_t w = 0; w < screen.WordsPerRow; ++w) {
+            const int32_t bits = std::min(32, N - 32 * w);
+            const uint32_t all = bits == 32 ? ~0u : (1u << bits) - 1;
+            const uint32_t word =
+                screen.DotBits[(int64_t(entry) * N + r) * screen.WordsPerRow + w] & all;
+            clear = clear && word == 0;
+            set = set && word == all;
+        }
+    return clear ? TDotKind::Clear : set ? TDotKind::Set : TDotKind::Mixed;
+}
+
 TSpan Intersection(TSpan a, TSpan b) {
     return {std::max(a.From, b.From), std::min(a.To, b.To)};
 }
@@ -86,6 +102,8 @@ TPackedScreen::TPackedScreen(const TCellScreen& Screen, double Angle, TBitmapSiz
                geometry_.SourceCentreY};
     if (!FitsLanes(Plate, content, Screen))
         kernel_ = TKernel::Scalar;
+    for (int32_t e = 0; e < 256; ++e)
+        dotKinds_[size_t(e)] = KindOfDot(Screen, e);
     if (unturned_ && N % 8 == 0 && N <= 64) {
         const int32_t bytes = N / 8;
         dotRowBytes_.resize(size_t(256) * N * bytes);
@@ -119,6 +137,37 @@ TSpan TPackedScreen::InsideColumns(int32_t Y) const {
     inside = Intersection(inside, HoldingColumns(width, [&](int64_t x) { return sy(x) >= 0; }));
     return Intersection(inside,
                         HoldingColumns(width, [&](int64_t x) { return sy(x) < g.ContentHeight; }));
+}
+
+// A tile whose source lies inside the screen and within cells that all print nothing, or all
+// print everything, is that without a look at its pixels. The source position is monotone in
+// the plate's row as in its column (the same argument as for the inside spans), so the four
+// corners' exact positions bound every pixel's.
+TDotKind TPackedScreen::TileKind(TSpan Columns, int32_t Y0, int32_t Y1) const {
+    const backrotation::TGeometry& g = geometry_;
+    int64_t left = INT64_MAX, right = INT64_MIN, top = INT64_MAX, bottom = INT64_MIN;
+    for (const int64_t x : {Columns.From, Columns.To})
+        for (const int64_t y : {int64_t{Y0}, int64_t{Y1}}) {
+            const double d2x = backrotation::Doubled(x, g.DestCentreX);
+            const double d2y = backrotation::Doubled(y, g.DestCentreY);
+            const int64_t sx = backrotation::SourceX(g, d2x, d2y);
+            const int64_t sy = backrotation::SourceY(g, d2x, d2y);
+            left = std::min(left, sx);
+            right = std::max(right, sx);
+            top = std::min(top, sy);
+            bottom = std::max(bottom, sy);
+        }
+    if (left < 0 || top < 0 || right >= g.ContentWidth || bottom >= g.ContentHeight)
+        return TDotKind::Mixed;
+    const int64_t N = screen_.CellSize;
+    const TDotKind kind = dotKinds_[screen_.Entries[top / N * screen_.Columns + left / N]];
+    if (kind == TDotKind::Mixed)
+        return kind;
+    for (int64_t cy = top / N; cy <= bottom / N; ++cy)
+        for (int64_t cx = left / N; cx <= right / N; ++cx)
+            if (dotKinds_[screen_.Entries[cy * screen_.Columns + cx]] != kind)
+                return TDotKind::Mixed;
+    return kind;
 }
 
 void TPackedScreen::FillUnturnedRow(int32_t Y, uint8_t* Row) const {
@@ -184,9 +233,20 @@ void TPackedScreen::FillRows(int32_t Y0, int32_t Y1, uint8_t* Rows) const {
         }
         const TStrip strip{xCos.data(), xSin.data(), x0, groups};
         const TSpan stripColumns{x0, x0 + columns - 1};
+        const TDotKind tile = TileKind(stripColumns, Y0, Y1 - 1);
+        // The bits of a set tile's last byte beyond the plate stay clear.
+        const int32_t tail = static_cast<int32_t>((x0 + columns) % 8);
+        const auto lastByte = static_cast<uint8_t>(tail == 0 ? 0xFF : 0xFF00 >> tail);
         for (int32_t y = Y0; y < Y1; ++y) {
             uint8_t* out = Rows + (y - Y0) * rowBytes + x0 / 8;
+            if (tile == TDotKind::Set) {
+                std::memset(out, 0xFF, size_t(groups));
+                out[groups - 1] = lastByte;
+                continue;
+            }
             std::memset(out, 0, size_t(groups));
+            if (tile == TDotKind::Clear)
+                continue;
             const TSpan span = Intersection(inside[size_t(y - Y0)], stripColumns);
             if (span.From > span.To)
                 continue;

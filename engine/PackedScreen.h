@@ -8,10 +8,14 @@
 #include "engine/PackedRowKernels.h"
 #include "engine/Rotation.h"
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
 namespace stipplor {
+
+// What a dot, or a tile of the plate, prints: nothing, everything, or some of it.
+enum class TDotKind : uint8_t { Mixed, Clear, Set };
 
 class TPackedScreen {
 public:
@@ -30,6 +34,7 @@ public:
 private:
     void FillUnturnedRow(int32_t Y, uint8_t* Row) const;
     packedrows::TSpan InsideColumns(int32_t Y) const;
+    TDotKind TileKind(packedrows::TSpan Columns, int32_t Y0, int32_t Y1) const;
 
     TCellScreen screen_;
     TBitmapSize plate_;
@@ -39,6 +44,7 @@ private:
     bool unturned_;
     // Unturned cells of whole bytes: each dot row as the file's bytes, copied cell by cell.
     std::vector<uint8_t> dotRowBytes_;
+    std::array<TDotKind, 256> dotKinds_{};
 };
 
 } // namespace stipplor

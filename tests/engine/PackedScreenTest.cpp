@@ -98,6 +98,36 @@ TEST_P(PackedPlate, RowsAreThePlainPlateBitForBit) {
     }
 }
 
+TEST_P(PackedPlate, TilesOfBlankOrSolidCellsAreFilledWhole) {
+    // Blank cells on the left, solid ones on the right, random ones between: tiles of the
+    // plate fall wholly in one kind, or straddle two, or reach past the screen.
+    for (int N : {3, 16, 17}) {
+        const int columns = 4800 / (N * 3), rows = 200 / N;
+        TRandomScreen random(N, columns, rows, 5u * N);
+        const int words = (N + 31) / 32;
+        for (int r = 0; r < N; ++r)
+            for (int w = 0; w < words; ++w) {
+                const int bits = std::min(32, N - 32 * w);
+                random.dots[size_t(r * words + w)] = 0;
+                random.dots[size_t((255 * N + r) * words + w)] =
+                    bits == 32 ? ~0u : (1u << bits) - 1;
+            }
+        for (int cy = 0; cy < rows; ++cy)
+            for (int cx = 0; cx < columns; ++cx)
+                if (cx < columns * 2 / 5 || cx > columns * 3 / 5)
+                    random.entries[size_t(cy) * columns + cx] = cx < columns / 2 ? 0 : 255;
+        const int cw = columns * N, ch = rows * N;
+        for (TBitmapSize plate : {TBitmapSize{cw, ch}, TBitmapSize{cw + 9, ch + 5}})
+            for (double deg : {0.0, 3.0, 22.5, 45.0, 179.0, 300.25}) {
+                const double a = ScreenAngle(reference::Radians(deg));
+                const Rows expected = PlainRows(random.screen, a, plate);
+                for (int band : {7, 256})
+                    EXPECT_EQ(PackedRows(random.screen, a, plate, band), expected)
+                        << "N " << N << " at " << deg << " in bands of " << band;
+            }
+    }
+}
+
 TEST_P(PackedPlate, RowsAreTheRasterOfTheScreenedPlane) {
     // A plane with every tone, screened as the pipeline screens it, both dot shapes.
     TLinearBitmap plane;
