@@ -55,22 +55,6 @@ private:
     std::string name_;
 };
 
-// A file whose save failed would pass for a whole picture while it lacks its end, so it goes:
-// emptied first (which also empties the target when the name is a link), then removed. Errors
-// here are dropped, as they would hide the one that made the save fail.
-void DiscardFailedSave(TFileStream& file) noexcept {
-    try {
-        file.Seek(0);
-        file.Truncate();
-    } catch (...) {
-    }
-    try {
-        file.Close();
-    } catch (...) {
-    }
-    TryRemoveFile(file.FileName());
-}
-
 // The default stream and file forms of one direction call each other. A handler that
 // overrides neither would recurse without end; the adapter notes which handler it serves on
 // this thread so the other default can refuse instead.
@@ -109,6 +93,22 @@ std::string TemporaryBitmapFileName(std::string_view Ext) {
         if (c == '/' || c == '\0')
             c = '_';
     return TemporaryDirectory() + std::to_string(number) + "." + ext;
+}
+
+// A file whose save failed would pass for a whole picture while it lacks its end, so it goes:
+// emptied first (which also empties the target when the name is a link), then removed. Errors
+// here are dropped, as they would hide the one that made the save fail.
+void DiscardFailedSave(TFileStream& File) noexcept {
+    try {
+        File.Seek(0);
+        File.Truncate();
+    } catch (...) {
+    }
+    try {
+        File.Close();
+    } catch (...) {
+    }
+    TryRemoveFile(File.FileName());
 }
 
 // ---- TBitmapLoader ----

@@ -68,6 +68,11 @@ private:
 // initialisers of any translation unit.
 TBitmapLoaders& BitmapLoaders();
 
+// Empties, closes and removes the file of a save that failed, so that nothing passes for a whole
+// picture; errors on the way are dropped for the one that made the save fail. Only for a plain
+// file (IsRegularFile).
+void DiscardFailedSave(TFileStream& File) noexcept;
+
 // A new temporary file name: the temporary folder, a pseudo-random decimal number and "."Ext.
 std::string TemporaryBitmapFileName(std::string_view Ext);
 

@@ -137,6 +137,16 @@ int32_t TFileStream::Write(const void* Buffer, int32_t Count) {
     return written;
 }
 
+void TFileStream::WriteAt(int64_t Offset, const void* Buffer, int64_t Count) {
+    if (Count <= 0)
+        return;
+    Reporting("Error writing to stream - ", [&] {
+        if (Offset < 0 || Offset > MaxStreamSize - Count)
+            RaiseOSError(EFBIG);
+        handle_.WriteAt(Offset, Buffer, static_cast<size_t>(Count));
+    });
+}
+
 int32_t TFileStream::Read(void* Buffer, int32_t Count) {
     if (Count <= 0)
         return 0;

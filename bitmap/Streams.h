@@ -97,6 +97,9 @@ public:
     static std::unique_ptr<TFileStream> CreateFromHandle(TFile Handle);
 
     int32_t Write(const void* Buffer, int32_t Count) override;
+    // Writes Count bytes at Offset without moving the position, failing as Write fails; a
+    // range beyond 32-bit positions is refused. Several threads may write disjoint ranges.
+    void WriteAt(int64_t Offset, const void* Buffer, int64_t Count);
     int32_t Read(void* Buffer, int32_t Count) override;
     int32_t Available() override;
     void Flush() override;

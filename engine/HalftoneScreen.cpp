@@ -281,80 +281,130 @@ double ScreenAngle(double Angle) {
     return theta;
 }
 
-void MakeRasterPattern(TLinearBitmap& Source, TLinearBitmap& Dest, int32_t CellSize,
-                       uint8_t DotShape, double Angle, TRasterStageTimes* Times) {
-    TRasterStageTimes ignored;
-    TRasterStageTimes& times = Times ? *Times : ignored;
-    times = {};
+namespace {
+
+void RequireScreenable(const TLinearBitmap& Source, int32_t CellSize, uint8_t DotShape) {
     if (DotShape != DotShapeCircle && DotShape != DotShapeDiamond)
         throw ELinearBitmap("Unsupported dot shape");
     RequireCellSize(CellSize);
     if (!Source.Allocated() || Source.PixelFormat() != PixelFormat8)
         RaiseUnsupportedPixelFormat();
-    const int32_t N = CellSize;
-    const double theta = ScreenAngle(Angle);
-    const bool rotating = theta > 0;
+}
 
+TPalette PaletteOf(const TLinearBitmap& Source) {
     TPalette palette = GrayPalette;
     if (Source.Palette())
         std::memcpy(palette.data(), Source.Palette(), PaletteBytes);
+    return palette;
+}
 
+std::unique_ptr<TDotRows> MakeDotRows(int32_t N, uint8_t DotShape) {
+    TDotPatternTable table;
+    BuildDotPatternTable(table, N, DotShape);
+    return std::make_unique<TDotRows>(table, N);
+}
+
+// A working copy of Source: its pixels taken over when it is exactly a TLinearBitmap.
+std::unique_ptr<TLinearBitmap> WorkingCopy(TLinearBitmap& Source) {
+    auto copy = std::make_unique<TLinearBitmap>();
+    if (typeid(Source) == typeid(TLinearBitmap))
+        copy->TakeOver(Source);
+    else
+        copy->Assign(Source);
+    return copy;
+}
+
+} // namespace
+
+TCellScreen TScreenedCells::Cells() const noexcept {
+    return {entries_.data(), columns_, rows_, cellSize_, dotBits_.data(), wordsPerRow_};
+}
+
+TScreenedCells ScreenCells(TLinearBitmap& Source, int32_t CellSize, uint8_t DotShape, double Angle,
+                           TRasterStageTimes* Times) {
+    TRasterStageTimes ignored;
+    TRasterStageTimes& times = Times ? *Times : ignored;
+    times = {};
+    RequireScreenable(Source, CellSize, DotShape);
+    const int32_t N = CellSize;
+    TScreenedCells cells;
+    cells.angle_ = ScreenAngle(Angle);
+    cells.palette_ = PaletteOf(Source);
+    cells.cellSize_ = N;
+    cells.rasterSize_ = {ScaledSide(Source.Width(), N), ScaledSide(Source.Height(), N)};
+
+    TStopwatch watch;
+    const std::unique_ptr<TDotRows> dots = MakeDotRows(N, DotShape);
+    cells.wordsPerRow_ = dots->WordsPerRow();
+    cells.dotBits_.assign(dots->Words(), dots->Words() + size_t(256) * N * dots->WordsPerRow());
+    times.Screening = watch.Lap(); // the dot table
+
+    // A turned screen is screened axis-aligned on the plane turned the other way.
+    const TLinearBitmap* plane = &Source;
+    std::unique_ptr<TLinearBitmap> rotated;
+    if (cells.angle_ > 0) {
+        std::unique_ptr<TLinearBitmap> copy = WorkingCopy(Source);
+        const TBitmapSize turned = RotatedSize(*copy, -cells.angle_, 1.0);
+        rotated = std::make_unique<TLinearBitmap>();
+        rotated->Allocate(turned.Width, turned.Height, PixelFormat8, 0);
+        RotateBitmap(*copy, *rotated, -cells.angle_);
+        plane = rotated.get();
+        times.RotateForward = watch.Lap();
+        times.RotatedPixels = int64_t(turned.Width) * turned.Height;
+    }
+    cells.columns_ = plane->Width();
+    cells.rows_ = plane->Height();
+    cells.entries_ = ChooseAllEntries(*plane, *dots);
+    rotated.reset();
+    times.Screening += watch.Lap();
+    times.ScreenedPixels = int64_t(ScaledSide(cells.columns_, N)) * ScaledSide(cells.rows_, N);
+    return cells;
+}
+
+void MakeRasterFromCells(const TScreenedCells& Cells, TLinearBitmap& Dest) {
+    const TBitmapSize size = Cells.RasterSize();
+    AllocateTarget(Dest, size.Width, size.Height,
+                   Cells.Angle() > 0 ? RotatedTargetFileThreshold : ScreenTargetFileThreshold);
+    // Unturned cells come back unchanged: with an angle of 0 every pixel is its own source.
+    RotateCellScreen(Cells.Cells(), Dest, Cells.Angle());
+    Dest.SetPalette(Cells.Palette().data());
+}
+
+void MakeRasterPattern(TLinearBitmap& Source, TLinearBitmap& Dest, int32_t CellSize,
+                       uint8_t DotShape, double Angle, TRasterStageTimes* Times) {
+    TRasterStageTimes ignored;
+    TRasterStageTimes& times = Times ? *Times : ignored;
+    times = {};
+    RequireScreenable(Source, CellSize, DotShape);
+    const int32_t N = CellSize;
+    if (ScreenAngle(Angle) > 0) {
+        // The chosen cells are turned back by looking the bits up in the cells and the dot
+        // table directly, exactly as if the screen had been packed at one bit per pixel.
+        const TScreenedCells cells = ScreenCells(Source, CellSize, DotShape, Angle, &times);
+        TStopwatch watch;
+        MakeRasterFromCells(cells, Dest);
+        times.RotateBack = watch.Lap();
+        times.OutputPixels = int64_t(Dest.Width()) * Dest.Height();
+        return;
+    }
+
+    const TPalette palette = PaletteOf(Source);
     std::unique_ptr<TLinearBitmap> copy;
     TLinearBitmap* plane = &Source;
-    if (&Source == &Dest || rotating) {
-        copy = std::make_unique<TLinearBitmap>();
-        if (typeid(Source) == typeid(TLinearBitmap))
-            copy->TakeOver(Source);
-        else
-            copy->Assign(Source);
+    if (&Source == &Dest) {
+        copy = WorkingCopy(Source);
         plane = copy.get();
     }
     const int32_t outWidth = ScaledSide(plane->Width(), N);
     const int32_t outHeight = ScaledSide(plane->Height(), N);
 
     TStopwatch watch;
-    std::unique_ptr<TDotRows> dots;
-    {
-        TDotPatternTable table;
-        BuildDotPatternTable(table, N, DotShape);
-        dots = std::make_unique<TDotRows>(table, N);
-    }
-
-    if (!rotating) {
-        AllocateTarget(Dest, outWidth, outHeight, ScreenTargetFileThreshold);
-        Dest.SetPalette(palette.data());
-        ScreenIntoBytes(*plane, Dest, *dots);
-        times.Screening = watch.Lap();
-        times.ScreenedPixels = times.OutputPixels = int64_t(outWidth) * outHeight;
-        return;
-    }
-
-    // Turn the plane the other way, choose the dots of its axis-aligned cells, turn back.
-    times.Screening = watch.Lap(); // the dot table
-    const TBitmapSize turned = RotatedSize(*plane, -theta, 1.0);
-    {
-        auto rotated = std::make_unique<TLinearBitmap>();
-        rotated->Allocate(turned.Width, turned.Height, PixelFormat8, 0);
-        RotateBitmap(*plane, *rotated, -theta);
-        rotated->SetPalette(palette.data());
-        plane->TakeOver(*rotated);
-    }
-    times.RotateForward = watch.Lap();
-    times.RotatedPixels = int64_t(turned.Width) * turned.Height;
-    // The turned-back screen is looked up in the chosen cells and the dot table directly,
-    // exactly as if the screen had been packed at one bit per pixel and turned back.
-    const std::vector<uint8_t> entries = ChooseAllEntries(*plane, *dots);
-    plane->Release();
-    times.Screening += watch.Lap();
-    times.ScreenedPixels = int64_t(ScaledSide(turned.Width, N)) * ScaledSide(turned.Height, N);
-
-    AllocateTarget(Dest, outWidth, outHeight, RotatedTargetFileThreshold);
-    const TCellScreen screen{entries.data(), turned.Width,       turned.Height, N,
-                             dots->Words(),  dots->WordsPerRow()};
-    RotateCellScreen(screen, Dest, theta);
+    const std::unique_ptr<TDotRows> dots = MakeDotRows(N, DotShape);
+    AllocateTarget(Dest, outWidth, outHeight, ScreenTargetFileThreshold);
     Dest.SetPalette(palette.data());
-    times.RotateBack = watch.Lap();
-    times.OutputPixels = int64_t(outWidth) * outHeight;
+    ScreenIntoBytes(*plane, Dest, *dots);
+    times.Screening = watch.Lap();
+    times.ScreenedPixels = times.OutputPixels = int64_t(outWidth) * outHeight;
 }
 
 } // namespace stipplor

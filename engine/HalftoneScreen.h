@@ -2,10 +2,12 @@
 // Amplitude-modulated halftone screens: every plane pixel becomes an N x N cell holding a dot
 // whose area follows the pixel's tone, optionally with the whole screen turned by an angle.
 #include "bitmap/LinarBitmap.h"
+#include "engine/Rotation.h"
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace stipplor {
 
@@ -46,6 +48,35 @@ struct TRasterStageTimes {
     double RotateForward = 0, Screening = 0, RotateBack = 0;
     int64_t RotatedPixels = 0, ScreenedPixels = 0, OutputPixels = 0;
 };
+
+// A plane screened into cells, before any pixel of its raster exists: the dot chosen for each
+// cell of the plane (turned the other way first when the screen is turned), the dots, and
+// what the raster becomes: its size, the angle its screen is turned back by, its palette.
+class TScreenedCells {
+public:
+    TCellScreen Cells() const noexcept;
+    double Angle() const noexcept { return angle_; }
+    TBitmapSize RasterSize() const noexcept { return rasterSize_; }
+    const TPalette& Palette() const noexcept { return palette_; }
+
+private:
+    friend TScreenedCells ScreenCells(TLinearBitmap&, int32_t, uint8_t, double, TRasterStageTimes*);
+    std::vector<uint8_t> entries_; // three spare bytes at the end for word reads
+    std::vector<uint32_t> dotBits_;
+    int32_t columns_ = 0, rows_ = 0, cellSize_ = 0, wordsPerRow_ = 0;
+    double angle_ = 0;
+    TBitmapSize rasterSize_;
+    TPalette palette_{};
+};
+
+// The cells of the screened plane MakeRasterPattern makes, with its checks and messages. A
+// turned screen takes over Source's pixels as MakeRasterPattern does.
+TScreenedCells ScreenCells(TLinearBitmap& Source, int32_t CellSize, uint8_t DotShape, double Angle,
+                           TRasterStageTimes* Times = nullptr);
+
+// Dest becomes the raster of Cells, exactly as MakeRasterPattern makes it; large rasters go to
+// windowed temporary files when Dest is a TFileMappedBitmap.
+void MakeRasterFromCells(const TScreenedCells& Cells, TLinearBitmap& Dest);
 
 // Dest becomes the screened plane: (W*N) x (H*N) 8-bit pixels of 0 and 255 with Source's
 // palette. Dest may be Source. When a working copy is needed (Dest is Source, or the screen

@@ -2,6 +2,8 @@
 
 #include "bitmap/FileMappedBitmap.h"
 #include "core/Rounding.h"
+#include "engine/BackRotation.h"
+#include "engine/CellLanesAvx2.h"
 #include "engine/Kernels.h"
 #include "engine/MultiCoreProcessing.h"
 #include "engine/RowLoop.h"
@@ -15,12 +17,9 @@
 #include <numbers>
 #include <type_traits>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define STIPPLOR_X86_KERNELS 1
-#endif
-
 namespace stipplor {
+
+using namespace lanes;
 
 namespace {
 
@@ -73,36 +72,13 @@ inline uint8_t Blend(uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t u,
 
 // --- Turning back a one-bit screen ----------------------------------------------------------
 
-struct TBackGeometry {
-    double Cos, Sin;
-    int64_t SourceCentreX, SourceCentreY;
-    int64_t DestCentreX, DestCentreY;
-    int32_t ContentWidth, ContentHeight;
-};
+using backrotation::Doubled;
+using backrotation::SourceX;
+using backrotation::SourceY;
+using TBackGeometry = backrotation::TGeometry;
 
 TBackGeometry MakeBackGeometry(double Angle, TBitmapSize content, const TLinearBitmap& Dest) {
-    TBackGeometry g;
-    g.Cos = std::cos(Angle);
-    g.Sin = std::sin(Angle);
-    g.ContentWidth = content.Width;
-    g.ContentHeight = content.Height;
-    g.SourceCentreX = content.Width / 2;
-    g.SourceCentreY = content.Height / 2;
-    g.DestCentreX = Dest.Width() / 2;
-    g.DestCentreY = Dest.Height() / 2;
-    return g;
-}
-
-// Source position of a doubled destination coordinate: rounding on doubled coordinates maps
-// pixel centres to pixel centres. Division truncates toward zero.
-inline int64_t SourceX(const TBackGeometry& g, double d2x, double d2y) {
-    return (RoundToInt64(d2x * g.Cos - d2y * g.Sin) - 1) / 2 + g.SourceCentreX;
-}
-inline int64_t SourceY(const TBackGeometry& g, double d2x, double d2y) {
-    return (RoundToInt64(d2x * g.Sin + d2y * g.Cos) - 1) / 2 + g.SourceCentreY;
-}
-inline double Doubled(int64_t v, int64_t centre) {
-    return static_cast<double>(2 * (v - centre) + 1);
+    return backrotation::MakeGeometry(Angle, content, {Dest.Width(), Dest.Height()});
 }
 
 // Source rows the columns X0..X1 of row Y read: the mapping is monotone along a row, so the
@@ -130,12 +106,7 @@ struct TPackedBits {
 // (sx / N, sy / N).
 struct TCellBits {
     const TCellScreen* Screen;
-    bool Bit(int64_t sx, int64_t sy) const {
-        const TCellScreen& s = *Screen;
-        const int64_t N = s.CellSize, cx = sx / N, cy = sy / N, ix = sx - cx * N, iy = sy - cy * N;
-        const int64_t entry = s.Entries[cy * s.Columns + cx];
-        return (s.DotBits[(entry * N + iy) * s.WordsPerRow + (ix >> 5)] >> (ix & 31)) & 1;
-    }
+    bool Bit(int64_t sx, int64_t sy) const { return backrotation::CellBit(*Screen, sx, sy); }
 };
 
 template <class Bits>
@@ -155,14 +126,6 @@ void BackRowScalar(const TBackGeometry& g, const Bits& bits, uint8_t* dest, int6
 // Eight pixels at a time with the very same IEEE operations as the scalar loop (multiply,
 // subtract or add, round half to even); the bits are then fetched with gathers of 32-bit
 // words. All lane arithmetic fits 32 bits (see FitsLaneArithmetic).
-#define STIPPLOR_AVX2 __attribute__((target("avx2")))
-
-// (r - 1) div 2, truncating toward zero.
-STIPPLOR_AVX2 inline __m256i HalveBelow(__m256i r) {
-    const __m256i t = _mm256_sub_epi32(r, _mm256_set1_epi32(1));
-    return _mm256_srai_epi32(_mm256_add_epi32(t, _mm256_srli_epi32(t, 31)), 1);
-}
-
 STIPPLOR_AVX2 inline __m128i RoundedToInt(__m256d v) {
     return _mm256_cvtpd_epi32(_mm256_round_pd(v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
 }
@@ -197,56 +160,6 @@ struct TPackedLanes {
                                                 _mm256_set1_epi32(BitsPerRow)),
                              _mm256_add_epi32(sx, _mm256_set1_epi32(MisalignBits)));
         return GatherBits(Aligned, _mm256_and_si256(bit, inside));
-    }
-};
-
-// Exact division of non-negative lanes below 2^30 by N <= 256: the quotient of the doubles
-// is at least 1/N away from the next integer unless it is one, so a bias far below 1/N and
-// far above the rounding error makes the floor exact.
-STIPPLOR_AVX2 inline __m256i DivideLanes(__m256i v, __m256d reciprocal) {
-    const __m256d bias = _mm256_set1_pd(1.0 / 4096);
-    auto half = [&](__m128i h) STIPPLOR_AVX2 {
-        return _mm256_cvttpd_epi32(
-            _mm256_add_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(h), reciprocal), bias));
-    };
-    return _mm256_set_m128i(half(_mm256_extracti128_si256(v, 1)), half(_mm256_castsi256_si128(v)));
-}
-
-struct TCellLanes {
-    const uint8_t* Entries; // readable three bytes beyond the last entry
-    const uint32_t* DotBits;
-    int32_t Columns, CellSize, WordsPerRow, Shift; // Shift: log2 N when N is a power of 2
-    double Reciprocal;
-    STIPPLOR_AVX2 __m256i Fetch(__m256i sx, __m256i sy, __m256i inside) const {
-        sx = _mm256_and_si256(sx, inside);
-        sy = _mm256_and_si256(sy, inside);
-        __m256i cx, cy;
-        if (Shift >= 0) {
-            cx = _mm256_srli_epi32(sx, Shift);
-            cy = _mm256_srli_epi32(sy, Shift);
-        } else {
-            const __m256d r = _mm256_set1_pd(Reciprocal);
-            cx = DivideLanes(sx, r);
-            cy = DivideLanes(sy, r);
-        }
-        const __m256i n = _mm256_set1_epi32(CellSize);
-        const __m256i ix = _mm256_sub_epi32(sx, _mm256_mullo_epi32(cx, n));
-        const __m256i iy = _mm256_sub_epi32(sy, _mm256_mullo_epi32(cy, n));
-        const __m256i cell =
-            _mm256_add_epi32(_mm256_mullo_epi32(cy, _mm256_set1_epi32(Columns)), cx);
-        const __m256i entry =
-            _mm256_and_si256(_mm256_i32gather_epi32(reinterpret_cast<const int*>(Entries), cell, 1),
-                             _mm256_set1_epi32(0xFF));
-        const __m256i word =
-            _mm256_add_epi32(_mm256_mullo_epi32(_mm256_add_epi32(_mm256_mullo_epi32(entry, n), iy),
-                                                _mm256_set1_epi32(WordsPerRow)),
-                             _mm256_srli_epi32(ix, 5));
-        const __m256i words =
-            _mm256_i32gather_epi32(reinterpret_cast<const int*>(DotBits), word, 4);
-        const __m256i set =
-            _mm256_and_si256(_mm256_srlv_epi32(words, _mm256_and_si256(ix, _mm256_set1_epi32(31))),
-                             _mm256_set1_epi32(1));
-        return _mm256_and_si256(set, inside);
     }
 };
 
@@ -336,6 +249,14 @@ void RequireDest8(const TLinearBitmap& Dest) {
 }
 
 } // namespace
+
+void backrotation::RequireValidScreen(const TCellScreen& Screen) {
+    const int32_t N = Screen.CellSize;
+    if (N < 1 || N > 256 || Screen.Columns < 0 || Screen.Rows < 0 ||
+        Screen.WordsPerRow < (N + 31) / 32 || int64_t(Screen.Columns) * N > INT32_MAX ||
+        int64_t(Screen.Rows) * N > INT32_MAX)
+        throw ELinearBitmap("Invalid bitmap size");
+}
 
 double NormalizeAngle(double Angle) {
     if (!std::isfinite(Angle))
@@ -461,11 +382,8 @@ void RotatePackedBits(const TLinearBitmap& Source, TLinearBitmap& Dest, TBitmapS
 void RotateCellScreen(const TCellScreen& Screen, TLinearBitmap& Dest, double Angle) {
     RequireDest8(Dest);
     RequireFiniteAngle(Angle);
+    backrotation::RequireValidScreen(Screen);
     const int32_t N = Screen.CellSize;
-    if (N < 1 || N > 256 || Screen.Columns < 0 || Screen.Rows < 0 ||
-        Screen.WordsPerRow < (N + 31) / 32 || int64_t(Screen.Columns) * N > INT32_MAX ||
-        int64_t(Screen.Rows) * N > INT32_MAX)
-        throw ELinearBitmap("Invalid bitmap size");
     const TBitmapSize content{Screen.Columns * N, Screen.Rows * N};
     const TBackGeometry g = MakeBackGeometry(Angle, content, Dest);
     [[maybe_unused]] const bool useAvx2 = ActiveKernel() >= TKernel::AVX2 &&

@@ -45,6 +45,9 @@ public:
     // Writes Count bytes, going on after a partial write. Returns fewer only when the system
     // takes no more bytes without naming an error.
     size_t Write(const void* Buffer, size_t Count);
+    // Writes all of Count bytes at Offset or raises EOSError like Write. The file position
+    // stays where it is; several threads may write disjoint ranges of one file at once.
+    void WriteAt(int64_t Offset, const void* Buffer, size_t Count);
     int64_t Position() const;
     // Moves to Offset from the start; returns the new position.
     int64_t Seek(int64_t Offset);

@@ -1,14 +1,23 @@
 #include "screening/PlaneOutput.h"
 
+#include "engine/MultiCoreProcessing.h"
+#include "engine/PackedScreen.h"
 #include "engine/RowLoop.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace stipplor {
 
 namespace {
+
+// Rows a thread fills and writes at once: few enough that a band of the widest plate stays a
+// few MiB, many enough that each write is large.
+constexpr int32_t BandRows = 256;
 
 constexpr uint32_t ColourCyan = 0xFFFF00;
 constexpr uint32_t ColourMagenta = 0xFF00FF;
@@ -162,6 +171,30 @@ std::unique_ptr<TFileMappedBitmap> CombineRGBPlanes(TPlaneSet& Planes) {
     return combined;
 }
 
+void WritePlateFile(const TScreenedCells& Cells, const std::string& FileName,
+                    const TTIFFLoader& Writer) {
+    const TBitmapSize size = Cells.RasterSize();
+    const TPackedScreen plate(Cells.Cells(), Cells.Angle(), size);
+    TBilevelFileWriter file(FileName, size.Width, size.Height, Writer);
+    const int32_t bands = (size.Height + BandRows - 1) / BandRows;
+    // Bands go to whichever thread is free, as their cost differs with what they cover.
+    std::atomic<int32_t> nextBand{0};
+    ParallelFor(0, std::min(bands, ThreadCountFor(1, 16)) - 1, [&](int32_t) {
+        std::vector<uint8_t> rows(static_cast<size_t>(BandRows * file.RowBytes()));
+        try {
+            for (int32_t band; (band = nextBand.fetch_add(1)) < bands;) {
+                const int32_t y0 = band * BandRows, y1 = std::min(size.Height, y0 + BandRows);
+                plate.FillRows(y0, y1, rows.data());
+                file.WriteRows(y0, y1 - y0, rows.data());
+            }
+        } catch (...) {
+            nextBand.store(bands); // the others stop too
+            throw;
+        }
+    });
+    file.Finish();
+}
+
 TPlaneOutput::TPlaneOutput(TPlaneOutputOptions Options, TSendImage SendImage)
     : options_(std::move(Options)), sendImage_(std::move(SendImage)) {}
 
@@ -176,6 +209,12 @@ void TPlaneOutput::EmitPlaneFile(const TLinearBitmap& Raster, TPlane Plane) {
     // The writer's options are process-wide: set right before each save.
     TIFFLoaderInstance().Options = PlaneFileOptions(Plane, options_.Invert);
     Raster.SaveToFile(PlaneFileName(options_.OutputPath, Plane));
+}
+
+void TPlaneOutput::EmitPlaneFile(const TScreenedCells& Cells, TPlane Plane) {
+    TTIFFLoader& writer = TIFFLoaderInstance();
+    writer.Options = PlaneFileOptions(Plane, options_.Invert);
+    WritePlateFile(Cells, PlaneFileName(options_.OutputPath, Plane), writer);
 }
 
 void TPlaneOutput::SendPlaneToHost(TLinearBitmap& Bitmap, TPlane Plane) {

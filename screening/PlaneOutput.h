@@ -5,6 +5,7 @@
 #include "bitmap/FileMappedBitmap.h"
 #include "bitmap/LinarBitmap.h"
 #include "engine/ColorSeparation.h"
+#include "engine/HalftoneScreen.h"
 #include "tiff/TIFFLoader.h"
 
 #include <cstdint>
@@ -58,6 +59,12 @@ void AddToCMYKCombination(TLinearBitmap& Combined, TLinearBitmap& Raster, uint8_
 // the 8 additive mixtures as palette (black beyond 7). The rasters are freed.
 [[nodiscard]] std::unique_ptr<TFileMappedBitmap> CombineRGBPlanes(TPlaneSet& Planes);
 
+// Writes the raster of Cells as the bilevel file Writer would write for it, without making the
+// raster: threads take bands of rows, fill them with packed rows and write each band at its
+// place in the file. A failure removes the file.
+void WritePlateFile(const TScreenedCells& Cells, const std::string& FileName,
+                    const TTIFFLoader& Writer);
+
 // Sends a new image with its title to the host; the host copies it before returning.
 using TSendImage = std::function<void(const TLinearBitmap& Bitmap, const std::string& Title)>;
 
@@ -77,8 +84,12 @@ public:
 
     // A file when file output is on, otherwise a host image.
     void EmitPlane(TLinearBitmap& Raster, TPlane Plane);
+    bool SendsToHost() const noexcept { return static_cast<bool>(sendImage_); }
+
     // Writes the raster as a 1-bit TIFF file; an existing file is overwritten.
     void EmitPlaneFile(const TLinearBitmap& Raster, TPlane Plane);
+    // The same file for the raster of Cells, made straight from the cells.
+    void EmitPlaneFile(const TScreenedCells& Cells, TPlane Plane);
     // A new host image titled with the base name and the plane's suffix. Without a host to
     // receive images nothing is sent.
     void SendPlaneToHost(TLinearBitmap& Bitmap, TPlane Plane);

@@ -29,6 +29,14 @@ struct TRun {
     // The tone table corrects the picture's gamma; for a gamma of 1 it changes nothing.
     bool ToneTableApplies() const { return EffectiveGamma(Settings.Gamma) != 1.0f; }
 
+    // Plates that only go to files are written straight from their cells: no raster.
+    bool PlatesOnlyToFiles() const { return Output.FileOutput() && !Settings.Combine; }
+
+    TScreenedCells Cells(TLinearBitmap& Plane, int Index) const {
+        return ScreenCells(Plane, Settings.CellSize, Settings.DotShape,
+                           Settings.Angles[static_cast<size_t>(Index)]);
+    }
+
     std::unique_ptr<TFileMappedBitmap> Screen(TLinearBitmap& Plane, int Index) const {
         auto raster = std::make_unique<TFileMappedBitmap>();
         MakeRasterPattern(Plane, *raster, Settings.CellSize, Settings.DotShape,
@@ -51,6 +59,12 @@ void TRun::Grayscale(const TLinearBitmap& Source) {
     Report(10);
     if (!Settings.Screening) {
         Output.SendPlaneToHost(*plane, TPlane::K);
+        return;
+    }
+    if (Output.FileOutput()) {
+        const TScreenedCells cells = Cells(*plane, 0);
+        plane.reset();
+        Output.EmitPlaneFile(cells, TPlane::K);
         return;
     }
     std::unique_ptr<TFileMappedBitmap> raster = Screen(*plane, 0);
@@ -91,6 +105,15 @@ void TRun::CMYK(TLinearBitmap& Source) {
     std::unique_ptr<TFileMappedBitmap> combined;
     for (int i = 0; i < 4; ++i) {
         const auto at = static_cast<size_t>(i);
+        if (PlatesOnlyToFiles()) {
+            const TScreenedCells cells = Cells(planes[i], i);
+            planes.Free(i);
+            Report(screened[at]);
+            Output.EmitPlaneFile(cells, kinds[at]);
+            if (i < K)
+                Report(emitted[at]);
+            continue;
+        }
         MakeRasterPattern(planes[i], *target, Settings.CellSize, Settings.DotShape,
                           Settings.Angles[at]);
         planes.Free(i);
@@ -125,8 +148,26 @@ void TRun::RGB(TLinearBitmap& Source) {
         SetPlanePalette(planes[i], kinds[static_cast<size_t>(i)], Settings.InColor);
     Report(5);
 
+    if (Settings.Screening && !Settings.Combine) {
+        // The files are written from the cells; the host gets the rasters one at a time.
+        std::array<TScreenedCells, 3> cells;
+        for (int i = 0; i < 3; ++i) {
+            cells[static_cast<size_t>(i)] = Cells(planes[i], i);
+            planes.Free(i);
+            Report(screened[static_cast<size_t>(i)]);
+        }
+        for (size_t i = 0; i < 3; ++i)
+            if (Output.FileOutput())
+                Output.EmitPlaneFile(cells[i], kinds[i]);
+        for (size_t i = 0; i < 3 && Output.SendsToHost(); ++i) {
+            TFileMappedBitmap raster;
+            MakeRasterFromCells(std::exchange(cells[i], {}), raster);
+            Output.SendPlaneToHost(raster, kinds[i]);
+        }
+        return;
+    }
     if (Settings.Screening) {
-        // The three screens exist together: they may be combined into one image.
+        // The three screens exist together: they are combined into one image.
         for (int i = 0; i < 3; ++i) {
             planes.Replace(i, Screen(planes[i], i));
             Report(screened[static_cast<size_t>(i)]);
@@ -134,10 +175,8 @@ void TRun::RGB(TLinearBitmap& Source) {
         for (int i = 0; i < 3; ++i)
             if (Output.FileOutput())
                 Output.EmitPlaneFile(planes[i], kinds[static_cast<size_t>(i)]);
-        if (Settings.Combine) {
-            Output.CombineRGB(planes);
-            return;
-        }
+        Output.CombineRGB(planes);
+        return;
     }
     for (int i = 0; i < 3; ++i) {
         Output.SendPlaneToHost(planes[i], kinds[static_cast<size_t>(i)]);

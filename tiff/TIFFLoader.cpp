@@ -168,14 +168,22 @@ void AddStripArray(TDirectoryBuilder& dir, uint16_t tag, int32_t height, ValueAt
         dir.AddArray(tag, TypeLong, static_cast<uint32_t>(height), valueAt);
 }
 
-void BuildDirectory(TDirectoryBuilder& dir, TForm form, const TLinearBitmap& bitmap,
-                    TTIFFOptions options, TResolutionEntries resolution) {
-    const int32_t height = bitmap.Height();
-    const auto rowBytes = static_cast<uint32_t>(FileRowBytes(form, bitmap.Width()));
+// What the directory says of the image.
+struct TImageShape {
+    TForm Form;
+    int32_t Width, Height;
+    const uint8_t* Palette; // for the palette form
+};
+
+void BuildDirectory(TDirectoryBuilder& dir, const TImageShape& image, TTIFFOptions options,
+                    TResolutionEntries resolution) {
+    const TForm form = image.Form;
+    const int32_t height = image.Height;
+    const auto rowBytes = static_cast<uint32_t>(FileRowBytes(form, image.Width));
     const auto data = static_cast<uint32_t>(DataOffset(form, height));
     const int32_t samples = SamplesPerPixel(form);
 
-    dir.AddInline(TagImageWidth, TypeLong, static_cast<uint32_t>(bitmap.Width()));
+    dir.AddInline(TagImageWidth, TypeLong, static_cast<uint32_t>(image.Width));
     dir.AddInline(TagImageLength, TypeLong, static_cast<uint32_t>(height));
     if (samples > 1)
         dir.AddArray(TagBitsPerSample, TypeShort, samples, [](uint32_t) { return 8u; });
@@ -202,7 +210,7 @@ void BuildDirectory(TDirectoryBuilder& dir, TForm form, const TLinearBitmap& bit
     dir.AddInline(TagResolutionUnit, TypeShort, resolution.unit);
     if (form == TForm::Palette) {
         // 256 red, then 256 green, then 256 blue values, scaled from 8 to 16 bits.
-        const uint8_t* palette = bitmap.Palette();
+        const uint8_t* palette = image.Palette;
         dir.AddArray(TagColorMap, TypeShort, 768, [palette](uint32_t i) {
             const uint32_t channel = 2 - i / 256; // palette entries are blue, green, red
             return palette[3 * (i % 256) + channel] * 257u;
@@ -285,6 +293,36 @@ void WriteFiller(TBaseStream& stream, int64_t count) {
     stream.Write(zeros.data(), static_cast<int32_t>(count));
 }
 
+void WriteHeader(TBaseStream& Stream) {
+    const uint8_t header[HeaderSize] = {'I', 'I', 42, 0, 8, 0, 0, 0};
+    Stream.Write(header, HeaderSize);
+}
+
+// Everything after the header and before the rows: directory, out-of-line values and filler.
+// Returns the offset of the first row.
+int64_t WriteDirectory(TBaseStream& Stream, const TImageShape& image, TTIFFOptions options,
+                       double resolutionDpi) {
+    const TResolutionEntries resolution = ResolutionEntries(resolutionDpi);
+    const int64_t rowBytes = FileRowBytes(image.Form, image.Width);
+    const int64_t data = DataOffset(image.Form, image.Height);
+    // Offsets and stream positions are 32-bit: refuse before writing a file that cannot hold
+    // them, rather than fail 2 GiB later.
+    if (data > MaxFileSize || rowBytes > (MaxFileSize - data) / image.Height)
+        throw EInOutError("Error writing to stream - " + SysErrorMessage(EFBIG));
+
+    TDirectoryBuilder directory;
+    BuildDirectory(directory, image, options, resolution);
+    const std::vector<uint8_t> directoryBytes = directory.DirectoryBytes();
+    Stream.Write(directoryBytes.data(), static_cast<int32_t>(directoryBytes.size()));
+
+    TMemStream& outOfLine = directory.OutOfLine();
+    const int64_t outOfLineEnd = OutOfLineStart + int64_t{outOfLine.Size()};
+    outOfLine.Seek(0);
+    Stream.CopyFrom(outOfLine);
+    WriteFiller(Stream, data - outOfLineEnd);
+    return data;
+}
+
 } // namespace
 
 bool TTIFFLoader::CanSave(std::string_view Ext) const {
@@ -298,31 +336,58 @@ std::string TTIFFLoader::SaveFilter() const {
 
 void TTIFFLoader::SaveToStream(TBaseStream& Stream, std::string_view,
                                const TLinearBitmap& Bitmap) const {
-    const uint8_t header[HeaderSize] = {'I', 'I', 42, 0, 8, 0, 0, 0};
-    Stream.Write(header, HeaderSize);
-
+    WriteHeader(Stream);
     const TForm form = ChooseForm(Bitmap, Options);
-    const TResolutionEntries resolution = ResolutionEntries(Resolution);
-    const int32_t height = Bitmap.Height();
-    const int64_t rowBytes = FileRowBytes(form, Bitmap.Width());
-    const int64_t data = DataOffset(form, height);
-    // Offsets and stream positions are 32-bit: refuse before writing a file that cannot hold
-    // them, rather than fail 2 GiB later.
-    if (data > MaxFileSize || rowBytes > (MaxFileSize - data) / height)
-        throw EInOutError("Error writing to stream - " + SysErrorMessage(EFBIG));
+    WriteDirectory(Stream, {form, Bitmap.Width(), Bitmap.Height(), Bitmap.Palette()}, Options,
+                   Resolution);
+    WriteRows(Stream, form, Bitmap, FileRowBytes(form, Bitmap.Width()));
+}
 
-    TDirectoryBuilder directory;
-    BuildDirectory(directory, form, Bitmap, Options, resolution);
-    const std::vector<uint8_t> directoryBytes = directory.DirectoryBytes();
-    Stream.Write(directoryBytes.data(), static_cast<int32_t>(directoryBytes.size()));
+// ---- TBilevelFileWriter ----
 
-    TMemStream& outOfLine = directory.OutOfLine();
-    const int64_t outOfLineEnd = OutOfLineStart + int64_t{outOfLine.Size()};
-    outOfLine.Seek(0);
-    Stream.CopyFrom(outOfLine);
-    WriteFiller(Stream, data - outOfLineEnd);
+TBilevelFileWriter::TBilevelFileWriter(const std::string& FileName, int32_t Width, int32_t Height,
+                                       const TTIFFLoader& Writer)
+    : rowBytes_((int64_t{Width} + 7) / 8), height_(Height) {
+    // What SaveToFile refuses for a bitmap without pixels, before touching the file.
+    if (Width <= 0 || Height <= 0)
+        RaiseUnsupportedPixelFormat<Exception>();
+    file_ = std::make_unique<TFileStream>(FileName, smRead | smWrite | smCreate);
+    regular_ = file_->Handle().IsRegularFile();
+    try {
+        WriteHeader(*file_);
+        dataOffset_ = WriteDirectory(*file_, {TForm::Bilevel, Width, Height, nullptr},
+                                     Writer.Options, Writer.Resolution);
+    } catch (...) {
+        Discard();
+        throw;
+    }
+}
 
-    WriteRows(Stream, form, Bitmap, rowBytes);
+TBilevelFileWriter::~TBilevelFileWriter() {
+    if (file_)
+        Discard();
+}
+
+void TBilevelFileWriter::Discard() noexcept {
+    if (regular_)
+        DiscardFailedSave(*file_);
+    file_.reset();
+}
+
+void TBilevelFileWriter::WriteRows(int32_t Y, int32_t Count, const uint8_t* Rows) {
+    if (Y < 0 || Count < 0 || Count > height_ - Y)
+        throw Exception("Invalid row range");
+    file_->WriteAt(dataOffset_ + Y * rowBytes_, Rows, Count * rowBytes_);
+}
+
+void TBilevelFileWriter::Finish() {
+    try {
+        file_->Close(); // a write error the system reports only now still fails the save
+    } catch (...) {
+        Discard();
+        throw;
+    }
+    file_.reset();
 }
 
 TTIFFLoader& TIFFLoaderInstance() {

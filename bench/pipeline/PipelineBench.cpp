@@ -3,7 +3,11 @@
 // 1-bit plates of 16384 x 12288 written. No host: the run's own progress reports mark the
 // stages. Settings go to a temporary configuration folder, the plates to a temporary folder.
 //
-//   bench_pipeline [runs]        (default 3; the best run is shown)
+//   bench_pipeline [runs] [--cell N] [--angles C,M,Y,K] [--picture NAME] [--folder DIR]
+//       runs: default 3, the best run is shown; N: the cell size (default 16); the angles of
+//       the four plates in degrees (default 22,45,67,0); NAME: a sample photograph or a PNG
+//       file (default coffee-1024x768.png); DIR: where the temporary folder for the plates
+//       goes (default the system's temporary folder)
 //   bench_pipeline --raw FILE    writes the photograph as raw 8-bit RGB, for other screeners
 #include "screening/StipplorFormUnit.h"
 
@@ -34,7 +38,50 @@ struct TRunFigures {
     double PeakMiB = 0;
 };
 
-TRunFigures RunOnce(const TLinearBitmap& photo, const std::string& outputPath) {
+struct TOptions {
+    int Runs = 3;
+    int CellSize = 16;
+    std::vector<std::string> Angles{"22", "45", "67", "0"};
+    std::string Picture = "coffee-1024x768.png";
+    std::string Folder = std::filesystem::temp_directory_path().string();
+    std::string Raw; // --raw: the file to write the picture to
+};
+
+std::vector<std::string> SplitAtCommas(const std::string& text) {
+    std::vector<std::string> parts(1);
+    for (char c : text) {
+        if (c == ',')
+            parts.emplace_back();
+        else
+            parts.back() += c;
+    }
+    return parts;
+}
+
+bool ParseOptions(int argc, char** argv, TOptions& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--cell" && hasValue)
+            options.CellSize = std::atoi(argv[++i]);
+        else if (arg == "--angles" && hasValue)
+            options.Angles = SplitAtCommas(argv[++i]);
+        else if (arg == "--picture" && hasValue)
+            options.Picture = argv[++i];
+        else if (arg == "--folder" && hasValue)
+            options.Folder = argv[++i];
+        else if (arg == "--raw" && hasValue)
+            options.Raw = argv[++i];
+        else if (!arg.empty() && arg[0] != '-')
+            options.Runs = std::max(1, std::atoi(arg.c_str()));
+        else
+            return false;
+    }
+    return options.CellSize >= 2 && options.CellSize <= 256 && options.Angles.size() == 4;
+}
+
+TRunFigures RunOnce(const TLinearBitmap& photo, const std::string& outputPath,
+                    const TOptions& options) {
     TRunFigures figures;
     TStopwatch stopwatch;
     THostLink link;
@@ -51,6 +98,11 @@ TRunFigures RunOnce(const TLinearBitmap& photo, const std::string& outputPath) {
         if (!form.TIFFOutputBox.Checked())
             toolkit::user::Click(form.TIFFOutputBox);
         toolkit::user::TypeText(form.OutputPathEdit, outputPath);
+        toolkit::user::TypeText(form.CellSizeEdit, std::to_string(options.CellSize));
+        TFloatEdit* angles[] = {&form.AngleEdit1, &form.AngleEdit2, &form.AngleEdit3,
+                                &form.AngleEdit4};
+        for (size_t i = 0; i < 4; ++i)
+            toolkit::user::TypeText(*angles[i], options.Angles[i]);
         ResetPeakMemory();
         stopwatch.Restart();
         toolkit::user::Click(form.OKButton);
@@ -102,25 +154,30 @@ bool WriteRawRGB(const TLinearBitmap& photo, const char* path) {
 } // namespace
 
 int main(int argc, char** argv) {
+    TOptions options;
+    if (!ParseOptions(argc, argv, options)) {
+        std::fprintf(stderr, "usage: bench_pipeline [runs] [--cell N] [--angles C,M,Y,K] "
+                             "[--picture NAME] [--folder DIR] | --raw FILE\n");
+        return 2;
+    }
     TLinearBitmap photo;
-    if (!samples::Load("coffee-1024x768.png", photo)) {
-        std::fprintf(stderr, "cannot read the sample photograph\n");
+    if (!samples::Load(options.Picture, photo)) {
+        std::fprintf(stderr, "cannot read the picture %s\n", options.Picture.c_str());
         return 1;
     }
-    if (argc > 2 && std::string(argv[1]) == "--raw")
-        return WriteRawRGB(photo, argv[2]) ? 0 : 1;
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
-    std::string folder =
-        (std::filesystem::temp_directory_path() / "stipplor-bench-XXXXXX").string();
+    if (!options.Raw.empty())
+        return WriteRawRGB(photo, options.Raw.c_str()) ? 0 : 1;
+    std::string folder = (std::filesystem::path(options.Folder) / "stipplor-bench-XXXXXX").string();
     if (::mkdtemp(folder.data()) == nullptr)
         return 1;
     ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
-    const std::string outputPath = folder + "/coffee";
+    const std::string outputPath = folder + "/plates";
 
+    const int N = options.CellSize;
     TRunFigures best;
-    for (int i = 0; i < runs; ++i) {
+    for (int i = 0; i < options.Runs; ++i) {
         const double cpuBefore = CpuSeconds();
-        TRunFigures run = RunOnce(photo, outputPath);
+        TRunFigures run = RunOnce(photo, outputPath, options);
         std::printf("run %d: %.3f s wall, %.3f s cpu\n", i + 1, run.Seconds,
                     CpuSeconds() - cpuBefore);
         if (i == 0 || run.Seconds < best.Seconds)
@@ -128,9 +185,11 @@ int main(int argc, char** argv) {
     }
     std::filesystem::remove_all(folder);
 
-    const int64_t outputPixels = 4 * int64_t(photo.Width() * 16) * (photo.Height() * 16);
-    std::printf("\ncoffee %dx%d, CMYK, N = 16, angles 22/45/67/0, diamond dots, four files\n",
-                photo.Width(), photo.Height());
+    const int64_t outputPixels = 4 * int64_t(photo.Width()) * N * (int64_t(photo.Height()) * N);
+    std::printf("\n%s %dx%d, CMYK, N = %d, angles %s/%s/%s/%s, diamond dots, four files\n",
+                options.Picture.c_str(), photo.Width(), photo.Height(), N,
+                options.Angles[0].c_str(), options.Angles[1].c_str(), options.Angles[2].c_str(),
+                options.Angles[3].c_str());
     std::printf("total           %8.3f s\n", best.Seconds);
     std::printf("  separation    %8.3f s\n", Between(best, 0, 10));
     const char* names[] = {"C", "M", "Y", "K"};

@@ -26,8 +26,8 @@ int SystemStat(int fd, struct stat* info) {
     return ::fstat(fd, info);
 }
 
-constexpr TFileCalls systemCalls{SystemOpen, ::close,     ::read,  ::write, ::lseek,
-                                 SystemStat, ::ftruncate, ::fsync, ::unlink};
+constexpr TFileCalls systemCalls{SystemOpen, ::close,    ::read,      ::write, ::pwrite,
+                                 ::lseek,    SystemStat, ::ftruncate, ::fsync, ::unlink};
 
 std::atomic<const TFileCalls*> currentCalls{&systemCalls};
 
@@ -155,6 +155,18 @@ size_t TFile::Write(const void* Buffer, size_t Count) {
     return Transfer(
         static_cast<const uint8_t*>(Buffer), Count,
         [fd](const uint8_t* bytes, size_t count) { return FileCalls().Write(fd, bytes, count); });
+}
+
+void TFile::WriteAt(int64_t Offset, const void* Buffer, size_t Count) {
+    const int fd = Descriptor(handle_);
+    const auto* start = static_cast<const uint8_t*>(Buffer);
+    const size_t written =
+        Transfer(start, Count, [fd, start, Offset](const uint8_t* bytes, size_t count) {
+            return FileCalls().PWrite(fd, bytes, count, Offset + (bytes - start));
+        });
+    // A regular file takes nothing without naming an error only when it cannot store it.
+    if (written < Count)
+        RaiseOSError(EIO);
 }
 
 int64_t TFile::Position() const {

@@ -12,6 +12,7 @@ struct TFileCalls {
     int (*Close)(int fd);
     ssize_t (*Read)(int fd, void* buffer, size_t count);
     ssize_t (*Write)(int fd, const void* buffer, size_t count);
+    ssize_t (*PWrite)(int fd, const void* buffer, size_t count, off_t offset);
     off_t (*Seek)(int fd, off_t offset, int whence);
     int (*Stat)(int fd, struct stat* info);
     int (*Truncate)(int fd, off_t size);

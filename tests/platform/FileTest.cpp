@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace stipplor {
 namespace {
@@ -130,6 +132,44 @@ TEST(File, PassesOnTheSystemsFailures) {
         EXPECT_FALSE(full.IsRegularFile());
         EXPECT_EQ(ErrorOf([&] { full.Write("x", 1); }), ENOSPC);
     }
+}
+
+// Bands of a file written at their places by several threads, as the plate writer does.
+TEST(File, WriteAtFillsRangesWithoutMovingThePosition) {
+    TemporaryFolder folder;
+    const std::string path = folder.Path() + "/at.bin";
+    TFile file = TFile::Open(path, TFileAccess::ReadWrite, TFileCreation::CreateOrTruncate);
+    file.Write("head", 4);
+    constexpr size_t Band = 5000;
+    std::string expected = "head" + std::string(8 * Band, '\0');
+    {
+        TFileFaults faults;
+        faults.LimitWrites(333); // every call takes a part: the rest follows at its offset
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 2; ++t)
+            threads.emplace_back([&, t] {
+                for (int band = 7 - t; band >= 0; band -= 2) { // from the end, interleaved
+                    const std::string bytes(Band, char('a' + band));
+                    file.WriteAt(4 + band * int64_t(Band), bytes.data(), bytes.size());
+                }
+            });
+        for (std::thread& thread : threads)
+            thread.join();
+    }
+    for (int band = 0; band < 8; ++band)
+        expected.replace(4 + band * Band, Band, Band, char('a' + band));
+    EXPECT_EQ(file.Position(), 4) << "the position stays";
+    EXPECT_EQ(ReadAll(file), expected);
+
+    TFileFaults faults;
+    faults.FailWritesAfter(10, ENOSPC);
+    EXPECT_EQ(ErrorOf([&] { file.WriteAt(100, "0123456789abcdef", 16); }), ENOSPC);
+    EXPECT_EQ(faults.BytesWritten(), 10u) << "what fitted was written first";
+    faults.FailWritesAfter(0, EIO);
+    EXPECT_EQ(ErrorOf([&] { file.WriteAt(0, "x", 1); }), EIO);
+    faults.FailWritesAfter(0, 0);
+    EXPECT_EQ(ErrorOf([&] { file.WriteAt(0, "x", 1); }), EIO)
+        << "a file that takes nothing without saying why fails all the same";
 }
 
 TEST(File, DirectoryExistsOnlyForFolders) {

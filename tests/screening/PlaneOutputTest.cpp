@@ -2,13 +2,23 @@
 
 #include "PipelineFixtures.h"
 #include "TestSupport.h"
+#include "engine/MultiCoreProcessing.h"
+#include "support/EngineReference.h"
+#include "support/EveryKernel.h"
+#include "support/FileFaults.h"
 #include "support/TemporaryFolder.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+
 namespace stipplor {
 namespace {
 
+using testsupport::FileContents;
+using testsupport::MessageOf;
 using testsupport::ReadBilevelFile;
 
 // Entry i of a palette as red, green, blue.
@@ -137,6 +147,122 @@ TEST(PlaneOutput, PlaneFilesAreBilevelWithTheirPhotometricInterpretation) {
         EXPECT_EQ(k.At(3, 1), 0);
         EXPECT_EQ(k.Bits, r.Bits);
     }
+}
+
+// A small plane with every kind of tone, as the pipeline hands it to the screen.
+std::unique_ptr<TLinearBitmap> TonePlane(int Width, int Height) {
+    auto plane = std::make_unique<TLinearBitmap>();
+    TLinearBitmap& p = *plane;
+    p.Allocate(Width, Height, PixelFormat8);
+    SetPlanePalette(p, TPlane::C, true);
+    for (int y = 0; y < Height; ++y)
+        for (int x = 0; x < Width; ++x)
+            p.RowPointer(y)[x] = uint8_t((x * 37 + y * 101 + x * y * 7) % 256);
+    return plane;
+}
+
+TScreenedCells CellsOf(const TLinearBitmap& plane, int N, uint8_t shape, double degrees) {
+    TLinearBitmap source;
+    source.Assign(plane);
+    return ScreenCells(source, N, shape, reference::Radians(degrees));
+}
+
+// Plate files straight from the cells against the plain way: the raster, saved.
+using PlateFiles = testsupport::EveryKernel;
+STIPPLOR_FOR_EVERY_KERNEL(PlateFiles);
+
+TEST_P(PlateFiles, AreByteForByteTheFilesOfTheirRasters) {
+    const testsupport::TemporaryFolder temp;
+    const std::string packed = temp.Path() + "/packed.tif", plain = temp.Path() + "/plain.tif";
+    TTIFFLoader& writer = TIFFLoaderInstance();
+    // Widths 7 N end mid-byte for odd N and mid-word for most; N = 64 and 17 give plates of
+    // more than one band of rows, so both threads write.
+    for (int N : {2, 3, 8, 16, 17, 64}) {
+        const auto plane = N == 64 ? TonePlane(9, 6) : TonePlane(7, N == 17 ? 20 : 5);
+        for (double deg : {0.0, 15.0, 22.5, 45.0, 67.0, 90.01, 179.0, 200.0, 300.0, 269.995}) {
+            const uint8_t shape = int(deg) % 2 ? DotShapeCircle : DotShapeDiamond;
+            const bool whiteIsZero = int(deg / 10) % 2 == 0;
+            writer.Options = PlaneFileOptions(TPlane::K, !whiteIsZero);
+            const TScreenedCells cells = CellsOf(*plane, N, shape, deg);
+            WritePlateFile(cells, packed, writer);
+            TLinearBitmap raster;
+            MakeRasterFromCells(cells, raster);
+            raster.SaveToFile(plain);
+            EXPECT_EQ(FileContents(packed), FileContents(plain))
+                << "N " << N << " at " << deg << (whiteIsZero ? ", white is zero" : "");
+        }
+    }
+}
+
+TEST(PlaneOutput, PlateFilesGoThroughTheSameRunOnOneOrTwoProcessors) {
+    const testsupport::TemporaryFolder temp;
+    const TScreenedCells cells = CellsOf(*TonePlane(40, 23), 16, DotShapeDiamond, 22);
+    TPlaneOutput output({true, temp.Path() + "/p", false, ""}, {});
+    std::string first;
+    for (int processors : {1, 2}) {
+        SetProcessorCountForTesting(processors);
+        output.EmitPlaneFile(cells, TPlane::Y);
+        const auto file = ReadBilevelFile(temp.Path() + "/p[Y].tif");
+        ASSERT_TRUE(file.Read);
+        EXPECT_EQ(file.Photometric, PHOTOMETRIC_MINISWHITE);
+        EXPECT_EQ(file.Width, 640u);
+        EXPECT_EQ(file.Height, 368u);
+        if (first.empty())
+            first = FileContents(temp.Path() + "/p[Y].tif");
+        EXPECT_EQ(FileContents(temp.Path() + "/p[Y].tif"), first) << processors;
+    }
+    SetProcessorCountForTesting(0);
+}
+
+// A plate file that fails leaves nothing that passes for a whole plate, as a failed save.
+TEST(PlaneOutput, AFailedPlateFileIsRemoved) {
+    const testsupport::TemporaryFolder temp;
+    const std::string path = temp.Path() + "/plate.tif";
+    // 560 rows of 56 bytes, three bands of rows, after 4992 bytes of header and directory.
+    const TScreenedCells cells = CellsOf(*TonePlane(28, 35), 16, DotShapeCircle, 45);
+    const TTIFFLoader& writer = TIFFLoaderInstance();
+    const auto writeFailing = [&](auto arrangeFaults) {
+        std::ofstream(path) << "previous contents";
+        testsupport::TFileFaults faults;
+        arrangeFaults(faults);
+        return MessageOf([&] { WritePlateFile(cells, path, writer); });
+    };
+    for (size_t fitting : {100, 20000, 30000})
+        EXPECT_EQ(
+            writeFailing([&](testsupport::TFileFaults& f) { f.FailWritesAfter(fitting, ENOSPC); }),
+            "Error writing to stream - No space left on device")
+            << fitting;
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(writeFailing([](testsupport::TFileFaults& f) { f.FailWritesAfter(30000, EIO); }),
+              "Error writing to stream - Input/output error");
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(writeFailing([](testsupport::TFileFaults& f) { f.FailClose(EIO); }),
+              "Error closing \"" + path + "\" - Input/output error");
+    EXPECT_FALSE(std::filesystem::exists(path));
+
+    // Through a link the target is emptied as the link goes; a device is never removed.
+    const std::string target = temp.Path() + "/target.bin";
+    std::filesystem::create_symlink(target, path);
+    EXPECT_EQ(writeFailing([](testsupport::TFileFaults& f) { f.FailWritesAfter(9000, ENOSPC); }),
+              "Error writing to stream - No space left on device");
+    EXPECT_FALSE(std::filesystem::is_symlink(path));
+    EXPECT_EQ(std::filesystem::file_size(target), 0u);
+    if (std::filesystem::is_character_file("/dev/full")) {
+        std::filesystem::create_symlink("/dev/full", path);
+        EXPECT_EQ(MessageOf([&] { WritePlateFile(cells, path, writer); }),
+                  "Error writing to stream - No space left on device");
+        EXPECT_TRUE(std::filesystem::is_symlink(path));
+        std::filesystem::remove(path);
+    }
+    // A missing folder fails as the plain save does.
+    TLinearBitmap raster;
+    MakeRasterFromCells(cells, raster);
+    const std::string absent = temp.Path() + "/absent/plate.tif";
+    EXPECT_EQ(MessageOf([&] { WritePlateFile(cells, absent, writer); }),
+              MessageOf([&] { raster.SaveToFile(absent); }));
+
+    WritePlateFile(cells, path, writer);
+    EXPECT_EQ(std::filesystem::file_size(path), 4992u + 560 * 56) << "whole without faults";
 }
 
 } // namespace

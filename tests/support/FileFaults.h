@@ -1,13 +1,15 @@
 #pragma once
 // Test support: makes the file calls of the platform layer fail for one scope, as a full disk
 // or a failing drive would. Faults hit every file used inside the scope, so a test arranges
-// its own files before it. One object at a time.
+// its own files before it. One object at a time. Writes at an offset (PWrite) share the budget
+// of the plain ones and may come from several threads.
 #include "platform/posix/FileCalls.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <limits>
+#include <mutex>
 
 namespace stipplor::testsupport {
 
@@ -51,7 +53,10 @@ private:
         return state;
     }
 
-    static ssize_t Write(int fd, const void* buffer, size_t count) {
+    // Runs one write of at most the allowed bytes through System(count), or fails it.
+    template <class SystemWrite> static ssize_t Limited(size_t count, SystemWrite&& System) {
+        static std::mutex lock;
+        const std::lock_guard<std::mutex> hold(lock);
         TState& s = State();
         count = std::min({count, s.writeLimit, s.writable});
         if (count == 0 && s.writable == 0) {
@@ -60,13 +65,24 @@ private:
             errno = s.writeError;
             return -1;
         }
-        const ssize_t n = posix::SystemFileCalls().Write(fd, buffer, count);
+        const ssize_t n = System(count);
         if (n > 0) {
             s.written += static_cast<size_t>(n);
             if (s.writable != std::numeric_limits<size_t>::max())
                 s.writable -= static_cast<size_t>(n);
         }
         return n;
+    }
+
+    static ssize_t Write(int fd, const void* buffer, size_t count) {
+        return Limited(count,
+                       [&](size_t n) { return posix::SystemFileCalls().Write(fd, buffer, n); });
+    }
+
+    static ssize_t PWrite(int fd, const void* buffer, size_t count, off_t offset) {
+        return Limited(count, [&](size_t n) {
+            return posix::SystemFileCalls().PWrite(fd, buffer, n, offset);
+        });
     }
 
     static ssize_t Read(int fd, void* buffer, size_t count) {
@@ -95,6 +111,7 @@ private:
         static const posix::TFileCalls calls = [] {
             posix::TFileCalls c = posix::SystemFileCalls();
             c.Write = Write;
+            c.PWrite = PWrite;
             c.Read = Read;
             c.Close = Close;
             return c;

@@ -1,0 +1,207 @@
+// The AVX-512 kernel of the packed plate rows: two groups of eight columns per step, two file
+// bytes from one lane mask. The lanes beyond the inside columns are masked off the gathers, so
+// they never read outside the screen.
+#include "engine/PackedRowKernels.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+// GCC 12 takes the deliberately undefined vectors inside the AVX-512 intrinsics for
+// uninitialised variables (fixed in GCC 13).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#define STIPPLOR_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512dq,avx512vl")))
+#endif
+
+namespace stipplor::packedrows {
+
+#ifdef STIPPLOR_AVX512
+
+namespace {
+
+// Eight lanes, then eight more. (The zero-masked and zero-extending forms of the intrinsics
+// keep GCC 12 from warning about the undefined upper halves of the plain ones.)
+STIPPLOR_AVX512 inline __m512i Joined(__m256i low, __m256i high) {
+    return _mm512_mask_inserti64x4(_mm512_setzero_si512(), 0xFF, _mm512_zextsi256_si512(low), high,
+                                   1);
+}
+
+// Rounds to nearest with ties to even as the instruction says, whatever the floating-point
+// environment (the rounding RoundToInt64 takes from the environment every thread keeps): adding
+// 1.5 * 2^52 leaves no bits below the units, and for a value below 2^31 in magnitude the low
+// 32 bits of the sum are the rounded value in two's complement. The even halves of the sums'
+// 64-bit lanes are those bits.
+STIPPLOR_AVX512 inline __m512i RoundedLanes(__m512d low, __m512d high) {
+    constexpr int Nearest = _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC;
+    const __m512d shifter = _mm512_set1_pd(0x1.8p52);
+    const __m512i evenHalves =
+        _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    return _mm512_permutex2var_epi32(
+        _mm512_castpd_si512(_mm512_add_round_pd(low, shifter, Nearest)), evenHalves,
+        _mm512_castpd_si512(_mm512_add_round_pd(high, shifter, Nearest)));
+}
+
+// (r - 1) div 2, truncating toward zero.
+STIPPLOR_AVX512 inline __m512i HalveBelow(__m512i r) {
+    const __m512i t = _mm512_sub_epi32(r, _mm512_set1_epi32(1));
+    return _mm512_srai_epi32(_mm512_add_epi32(t, _mm512_srli_epi32(t, 31)), 1);
+}
+
+// Exact floor of non-negative lanes below 2^30 divided by N <= 256 (see DivideLanes of the
+// AVX2 lanes: the same doubles, the same bias).
+STIPPLOR_AVX512 inline __m512i DivideLanes(__m512i v, __m512d reciprocal) {
+    const __m512d bias = _mm512_set1_pd(1.0 / 4096);
+    auto half = [&](__m256i h) STIPPLOR_AVX512 {
+        return _mm512_cvttpd_epi32(
+            _mm512_add_pd(_mm512_mul_pd(_mm512_cvtepi32_pd(h), reciprocal), bias));
+    };
+    return Joined(half(_mm512_castsi512_si256(v)), half(_mm512_extracti64x4_epi64(v, 1)));
+}
+
+// Cells from 12 to 32 pixels wide are looked up without gathers where they can: the sixteen
+// columns of a step lie at most 16 pixels apart in the source, so they mostly touch (from 17
+// pixels on always) a 2 x 2 block of cells, whose four dots (a word a row) fit in registers.
+// The lookup picks the very word the gathers would fetch, so the bits are the same.
+bool TakesBlockLookup(const TLookup& L) {
+    return L.CellSize >= 12 && L.CellSize <= 32 && L.WordsPerRow == 1;
+}
+
+// The bits of sixteen lanes, all inside the screen, when their cells (cx, cy) lie in one 2 x 2
+// block; false when they do not. Lane 7 holds the step's leftmost column and lane 8 its
+// rightmost: the source cell is monotone along the row, so those two bound every lane's.
+STIPPLOR_AVX512 inline bool BlockBits(const TLookup& L, __m512i cx, __m512i cy, __m512i ix,
+                                      __m512i iy, __mmask16& set) {
+    const __m512i one = _mm512_set1_epi32(1);
+    const __m512i leftmost = _mm512_set1_epi32(7), rightmost = _mm512_set1_epi32(8);
+    const __m512i baseX = _mm512_min_epi32(_mm512_permutexvar_epi32(leftmost, cx),
+                                           _mm512_permutexvar_epi32(rightmost, cx));
+    const __m512i baseY = _mm512_min_epi32(_mm512_permutexvar_epi32(leftmost, cy),
+                                           _mm512_permutexvar_epi32(rightmost, cy));
+    const __m512i relX = _mm512_sub_epi32(cx, baseX), relY = _mm512_sub_epi32(cy, baseY);
+    if (_mm512_cmpgt_epu32_mask(_mm512_or_si512(relX, relY), one) != 0)
+        return false;
+    // The block's second column or row may not exist when no lane is in it.
+    const int32_t x0 = _mm_cvtsi128_si32(_mm512_castsi512_si128(baseX));
+    const int32_t y0 = _mm_cvtsi128_si32(_mm512_castsi512_si128(baseY));
+    const int64_t x1 = std::min(x0 + 1, L.Columns - 1), y1 = std::min(y0 + 1, L.Rows - 1);
+    const int64_t top = int64_t(y0) * L.Columns, bottom = y1 * L.Columns;
+    const __mmask16 lower = _mm512_test_epi32_mask(relY, relY);
+    const uint32_t* dots = L.DotBits;
+    auto rowsOf = [&](int64_t cell) { return dots + int64_t(L.Entries[cell]) * L.CellSize; };
+    __m512i words;
+    if (L.CellSize <= 16) {
+        // One register a dot: word iy of the left dot, or of the right one for relX 1.
+        const __mmask16 dotRows = static_cast<__mmask16>((1u << L.CellSize) - 1);
+        auto dot = [&](int64_t cell)
+                       STIPPLOR_AVX512 { return _mm512_maskz_loadu_epi32(dotRows, rowsOf(cell)); };
+        const __m512i row = _mm512_add_epi32(iy, _mm512_slli_epi32(relX, 4));
+        words = _mm512_mask_blend_epi32(
+            lower, _mm512_permutex2var_epi32(dot(top + x0), row, dot(top + x1)),
+            _mm512_permutex2var_epi32(dot(bottom + x0), row, dot(bottom + x1)));
+    } else {
+        // Two registers a dot: word iy of each dot, then the lane's own dot.
+        const __mmask16 lowerRows = static_cast<__mmask16>((1u << (L.CellSize - 16)) - 1);
+        auto word = [&](int64_t cell) STIPPLOR_AVX512 {
+            const uint32_t* rows = rowsOf(cell);
+            return _mm512_permutex2var_epi32(_mm512_loadu_si512(rows), iy,
+                                             _mm512_maskz_loadu_epi32(lowerRows, rows + 16));
+        };
+        const __mmask16 right = _mm512_test_epi32_mask(relX, relX);
+        words = _mm512_mask_blend_epi32(
+            lower, _mm512_mask_blend_epi32(right, word(top + x0), word(top + x1)),
+            _mm512_mask_blend_epi32(right, word(bottom + x0), word(bottom + x1)));
+    }
+    set = _mm512_test_epi32_mask(_mm512_srlv_epi32(words, ix), one);
+    return true;
+}
+
+} // namespace
+
+STIPPLOR_AVX512 void PackStripRowAvx512(const TLookup& Lookup, const TStrip& Strip, const TRow& Row,
+                                        uint8_t* Out) {
+    // Copies: the byte stores to Out could alias the originals and force reloads.
+    const TLookup L = Lookup;
+    const TStrip S = Strip;
+    const TRow R = Row;
+    const __m512d ySin = _mm512_set1_pd(R.YSin);
+    const __m512d yCos = _mm512_set1_pd(R.YCos);
+    const __m512i centreX = _mm512_set1_epi32(static_cast<int32_t>(L.CentreX));
+    const __m512i centreY = _mm512_set1_epi32(static_cast<int32_t>(L.CentreY));
+    const __m512i n = _mm512_set1_epi32(L.CellSize);
+    const __m512i lowBits = _mm512_set1_epi32(L.CellSize - 1); // for a power of 2
+    const __m512i columns = _mm512_set1_epi32(L.Columns);
+    const __m512i wordsPerRow = _mm512_set1_epi32(L.WordsPerRow);
+    const __m512d reciprocal = _mm512_set1_pd(L.Reciprocal);
+    const __m512i one = _mm512_set1_epi32(1);
+    // Lane i holds column 7 - i % 8 of group i / 8.
+    const __m512i laneColumn =
+        _mm512_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+    const __m512i from = _mm512_set1_epi32(static_cast<int32_t>(R.Inside.From));
+    const __m512i to = _mm512_set1_epi32(static_cast<int32_t>(R.Inside.To));
+    const auto* entries = reinterpret_cast<const int*>(L.Entries);
+    const auto* dotBits = reinterpret_cast<const int*>(L.DotBits);
+    const bool blockLookup = TakesBlockLookup(L);
+
+    const int64_t firstGroup = (R.Inside.From - S.X0) / GroupColumns;
+    const int64_t lastGroup = (R.Inside.To - S.X0) / GroupColumns;
+    for (int64_t g = firstGroup; g <= lastGroup; g += 2) {
+        const double* xCos = S.XCos + g * GroupColumns;
+        const double* xSin = S.XSin + g * GroupColumns;
+        const __m512i rx = RoundedLanes(_mm512_sub_pd(_mm512_loadu_pd(xCos), ySin),
+                                        _mm512_sub_pd(_mm512_loadu_pd(xCos + 8), ySin));
+        const __m512i ry = RoundedLanes(_mm512_add_pd(_mm512_loadu_pd(xSin), yCos),
+                                        _mm512_add_pd(_mm512_loadu_pd(xSin + 8), yCos));
+        const __m512i sx = _mm512_add_epi32(HalveBelow(rx), centreX);
+        const __m512i sy = _mm512_add_epi32(HalveBelow(ry), centreY);
+
+        const int64_t left = S.X0 + g * GroupColumns;
+        __mmask16 inside = 0xFFFF;
+        if (left < R.Inside.From || left + 2 * GroupColumns - 1 > R.Inside.To) {
+            const __m512i column =
+                _mm512_add_epi32(_mm512_set1_epi32(static_cast<int32_t>(left)), laneColumn);
+            inside = _mm512_cmpge_epi32_mask(column, from) & _mm512_cmple_epi32_mask(column, to);
+        }
+        __m512i cx, cy, ix, iy;
+        if (L.Shift >= 0) {
+            cx = _mm512_srli_epi32(sx, static_cast<unsigned>(L.Shift));
+            cy = _mm512_srli_epi32(sy, static_cast<unsigned>(L.Shift));
+            ix = _mm512_and_si512(sx, lowBits);
+            iy = _mm512_and_si512(sy, lowBits);
+        } else {
+            cx = DivideLanes(sx, reciprocal);
+            cy = DivideLanes(sy, reciprocal);
+            ix = _mm512_sub_epi32(sx, _mm512_mullo_epi32(cx, n));
+            iy = _mm512_sub_epi32(sy, _mm512_mullo_epi32(cy, n));
+        }
+        __mmask16 set;
+        if (!(blockLookup && inside == 0xFFFF && BlockBits(L, cx, cy, ix, iy, set))) {
+            const __m512i cell = _mm512_add_epi32(_mm512_mullo_epi32(cy, columns), cx);
+            const __m512i entry = _mm512_and_si512(
+                _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, cell, entries, 1),
+                _mm512_set1_epi32(0xFF));
+            const __m512i word = _mm512_add_epi32(
+                _mm512_mullo_epi32(_mm512_add_epi32(_mm512_mullo_epi32(entry, n), iy), wordsPerRow),
+                _mm512_srli_epi32(ix, 5));
+            const __m512i words =
+                _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, word, dotBits, 4);
+            set = _mm512_mask_test_epi32_mask(
+                inside, _mm512_srlv_epi32(words, _mm512_and_si512(ix, _mm512_set1_epi32(31))), one);
+        }
+        Out[g] = static_cast<uint8_t>(set);
+        if (g + 1 < S.Groups) // the second group may lie beyond the strip
+            Out[g + 1] = static_cast<uint8_t>(set >> 8);
+    }
+}
+
+#else
+
+void PackStripRowAvx512(const TLookup&, const TStrip&, const TRow&, uint8_t*) {
+    std::abort(); // never chosen: no processor of this build has the kernel
+}
+
+#endif
+
+} // namespace stipplor::packedrows
