@@ -319,6 +319,7 @@ void MakeRasterPattern(TLinearBitmap& Source, TLinearBitmap& Dest, int32_t CellS
         BuildDotPatternTable(table, N, DotShape);
         dots = std::make_unique<TDotRows>(table, N);
     }
+    times.DotTable = watch.Lap();
 
     if (!rotating) {
         AllocateTarget(Dest, outWidth, outHeight, ScreenTargetFileThreshold);
@@ -330,7 +331,6 @@ void MakeRasterPattern(TLinearBitmap& Source, TLinearBitmap& Dest, int32_t CellS
     }
 
     // Turn the plane the other way, choose the dots of its axis-aligned cells, turn back.
-    times.Screening = watch.Lap(); // the dot table
     const TBitmapSize turned = RotatedSize(*plane, -theta, 1.0);
     {
         auto rotated = std::make_unique<TLinearBitmap>();
@@ -345,7 +345,7 @@ void MakeRasterPattern(TLinearBitmap& Source, TLinearBitmap& Dest, int32_t CellS
     // exactly as if the screen had been packed at one bit per pixel and turned back.
     const std::vector<uint8_t> entries = ChooseAllEntries(*plane, *dots);
     plane->Release();
-    times.Screening += watch.Lap();
+    times.Screening = watch.Lap();
     times.ScreenedPixels = int64_t(ScaledSide(turned.Width, N)) * ScaledSide(turned.Height, N);
 
     AllocateTarget(Dest, outWidth, outHeight, RotatedTargetFileThreshold);
