@@ -4,6 +4,7 @@
 #include "core/Rounding.h"
 #include "engine/Kernels.h"
 #include "engine/MultiCoreProcessing.h"
+#include "engine/RotateBitmapKernels.h"
 #include "engine/RowLoop.h"
 
 #include <algorithm>
@@ -69,6 +70,30 @@ inline TSampleAxis SampleAxis(double s, int32_t extent) {
 inline uint8_t Blend(uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t u, uint32_t v) {
     return static_cast<uint8_t>(
         (v * ((256 - u) * c + u * d) + (256 - v) * ((256 - u) * a + u * b)) >> 16);
+}
+
+// The plain row of RotateBitmap, the reference of the vector kernels: columns From..Width-1.
+void BilinearRow(const TBilinearTurn& t, uint8_t* out, int32_t i, int32_t from, int32_t width) {
+    const int32_t channels = t.Channels;
+    const double ry = i - t.DestCentreY;
+    out += int64_t(from) * channels;
+    for (int32_t o = from; o < width; ++o, out += channels) {
+        const double rx = o - t.DestCentreX;
+        const double sx = t.SourceCentreX + t.Cos * rx - t.Sin * ry;
+        const double sy = t.SourceCentreY + t.Sin * rx + t.Cos * ry;
+        const TSampleAxis col = SampleAxis(sx, t.SourceWidth);
+        const TSampleAxis row = SampleAxis(sy, t.SourceHeight);
+        if (col.Index < 0 || col.Index >= t.SourceWidth || row.Index < 0 ||
+            row.Index >= t.SourceHeight) {
+            std::memset(out, 0, channels);
+            continue;
+        }
+        const uint8_t* top = t.Source + row.Index * t.BytesPerLine + col.Index * channels;
+        const uint8_t* bottom = top + t.BytesPerLine;
+        for (int32_t ch = 0; ch < channels; ++ch)
+            out[ch] = Blend(top[ch], top[ch + channels], bottom[ch], bottom[ch + channels],
+                            col.Weight, row.Weight);
+    }
 }
 
 // --- Turning back a one-bit screen ----------------------------------------------------------
@@ -376,33 +401,29 @@ void RotateBitmap(const TLinearBitmap& Source, TLinearBitmap& Dest, double Angle
     if (Source.IsWindowed())
         throw ELinearBitmap("Cannot rotate a windowed bitmap");
 
-    const double c = std::cos(Angle), s = std::sin(Angle);
-    const int32_t sw = Source.Width(), sh = Source.Height();
-    const double csx = sw / 2, csy = sh / 2;
-    const int32_t cdx = Dest.Width() / 2, cdy = Dest.Height() / 2;
-    const int32_t channels = Source.PixelSize();
-    const int32_t dw = Dest.Width();
+    TBilinearTurn turn;
+    turn.Source = Source.DirectRowPointer(0);
+    turn.SourceWidth = Source.Width();
+    turn.SourceHeight = Source.Height();
+    turn.BytesPerLine = Source.BytesPerLine();
+    turn.Channels = Source.PixelSize();
+    turn.Cos = std::cos(Angle);
+    turn.Sin = std::sin(Angle);
+    turn.SourceCentreX = Source.Width() / 2;
+    turn.SourceCentreY = Source.Height() / 2;
+    turn.DestCentreX = Dest.Width() / 2;
+    turn.DestCentreY = Dest.Height() / 2;
+    const TKernel kernel = ActiveKernel();
+    const int32_t width = Dest.Width();
 
     ForEachRow(Dest.Height(), !Dest.IsWindowed(), [&](int32_t i) {
         uint8_t* out = Dest.RowPointer(i);
-        const double ry = i - cdy;
-        for (int32_t o = 0; o < dw; ++o, out += channels) {
-            const double rx = o - cdx;
-            const double sx = csx + c * rx - s * ry;
-            const double sy = csy + s * rx + c * ry;
-            const TSampleAxis col = SampleAxis(sx, sw);
-            const TSampleAxis row = SampleAxis(sy, sh);
-            if (col.Index < 0 || col.Index >= sw || row.Index < 0 || row.Index >= sh) {
-                std::memset(out, 0, channels);
-                continue;
-            }
-            const uint8_t* top = Source.PixelPointer(static_cast<int32_t>(col.Index),
-                                                     static_cast<int32_t>(row.Index));
-            const uint8_t* bottom = top + Source.BytesPerLine();
-            for (int32_t ch = 0; ch < channels; ++ch)
-                out[ch] = Blend(top[ch], top[ch + channels], bottom[ch], bottom[ch + channels],
-                                col.Weight, row.Weight);
-        }
+        int32_t from = 0;
+        if (kernel >= TKernel::AVX512)
+            from = RotateBitmapRowAvx512(turn, out, i, width);
+        else if (kernel >= TKernel::AVX2)
+            from = RotateBitmapRowAvx2(turn, out, i, width);
+        BilinearRow(turn, out, i, from, width);
     });
 }
 

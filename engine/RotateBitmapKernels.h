@@ -1,0 +1,39 @@
+#pragma once
+// The row kernels of RotateBitmap. The plain loop in Rotation.cpp is the reference; each vector
+// kernel does whole groups of pixels from the start of a row and leaves the rest to it.
+#include <cstdint>
+
+namespace stipplor {
+
+// Everything a row of the bilinear turn needs, fixed for the whole call.
+struct TBilinearTurn {
+    const uint8_t* Source = nullptr; // row 0; rows follow BytesPerLine apart
+    int32_t SourceWidth = 0, SourceHeight = 0, BytesPerLine = 0, Channels = 1;
+    double Cos = 0, Sin = 0;
+    double SourceCentreX = 0, SourceCentreY = 0; // integer centres, as doubles
+    int32_t DestCentreX = 0, DestCentreY = 0;
+};
+
+// The bytes that may be read from Turn.Source: up to the last pixel of the last row. The
+// kernels read 32-bit words; one that would cross this end is read further back and shifted,
+// so nothing beyond it is touched.
+inline int64_t ReadableSourceBytes(const TBilinearTurn& Turn) noexcept {
+    return int64_t(Turn.SourceHeight - 1) * Turn.BytesPerLine +
+           int64_t(Turn.SourceWidth) * Turn.Channels;
+}
+
+// Whether the vector kernels may run: their byte offsets into the source are 32-bit lanes, and
+// a pixel is only ever sampled from a source of at least two columns and two rows.
+inline bool FitsBilinearLanes(const TBilinearTurn& Turn) noexcept {
+    return Turn.SourceWidth >= 2 && Turn.SourceHeight >= 2 &&
+           (Turn.Channels == 1 || Turn.Channels == 3) &&
+           ReadableSourceBytes(Turn) + int64_t(Turn.BytesPerLine) < (int64_t(1) << 31);
+}
+
+// Fill row Row of the destination (Width pixels) from column 0 on and return the first column
+// they did not do. Available only where the processor has the instructions; on other builds
+// they do nothing and return 0.
+int32_t RotateBitmapRowAvx2(const TBilinearTurn& Turn, uint8_t* Out, int32_t Row, int32_t Width);
+int32_t RotateBitmapRowAvx512(const TBilinearTurn& Turn, uint8_t* Out, int32_t Row, int32_t Width);
+
+} // namespace stipplor
