@@ -130,6 +130,7 @@ public:
                         bits[x >> 5] |= uint32_t(1) << (x & 31);
             }
         }
+        MakeChoiceTables();
     }
 
     int32_t CellSize() const noexcept { return n_; }
@@ -139,21 +140,59 @@ public:
     const uint32_t* Words() const noexcept { return words_.data(); }
     int32_t WordsPerRow() const noexcept { return wordsPerRow_; }
 
-    // The tone each pixel of a plane row prints: the carry passes on what the chosen dot
-    // prints too much or too little, from one pixel to the next, and restarts every row.
-    void ChooseEntries(const uint8_t* tones, int32_t width, uint8_t* entries) const {
-        int32_t carry = 0;
-        for (int32_t x = 0; x < width; ++x) {
-            const int32_t a = std::clamp(tones[x] + carry, 0, 255);
-            carry = a - levels_[a];
-            entries[x] = static_cast<uint8_t>(a);
-        }
+    // The dot of every pixel of Rows plane rows: the tone plus the carry, clamped to 0..255,
+    // chooses the entry, and the carry passes on what that dot prints too much or too little,
+    // from one pixel to the next; it restarts on every row and never crosses to another row,
+    // so four rows run side by side and the processor overlaps their chains.
+    void ChooseEntries(const uint8_t* const* tones, uint8_t* const* entries, int32_t rows,
+                       int32_t width) const {
+        int32_t y = 0;
+        for (; y + 4 <= rows; y += 4)
+            ChooseRows<4>(tones + y, entries + y, width);
+        for (; y < rows; ++y)
+            ChooseRows<1>(tones + y, entries + y, width);
     }
 
 private:
+    // The carry lies in -255..255 and so the tone plus the carry in -255..510. For every such
+    // sum (biased by 255) the tables hold the entry it chooses and the next carry (biased the
+    // same way): the exact rule, evaluated once per sum, leaves one addition and two loads
+    // per pixel.
+    static constexpr int32_t Bias = 255;
+    static constexpr int32_t Sums = 3 * 255 + 1;
+
+    void MakeChoiceTables() {
+        for (int32_t i = 0; i < Sums; ++i) {
+            const int32_t a = std::clamp(i - Bias, 0, 255);
+            entryOfSum_[i] = static_cast<uint8_t>(a);
+            biasedCarryOfSum_[i] = static_cast<int16_t>(a - levels_[a] + Bias);
+        }
+    }
+
+    template <int Rows>
+    void ChooseRows(const uint8_t* const* tones, uint8_t* const* entries, int32_t width) const {
+        // Local copies: the byte stores could otherwise alias the row pointers.
+        const uint8_t* in[Rows];
+        uint8_t* out[Rows];
+        int32_t carry[Rows]; // biased
+        for (int r = 0; r < Rows; ++r) {
+            in[r] = tones[r];
+            out[r] = entries[r];
+            carry[r] = Bias;
+        }
+        for (int32_t x = 0; x < width; ++x)
+            for (int r = 0; r < Rows; ++r) {
+                const int32_t sum = in[r][x] + carry[r];
+                out[r][x] = entryOfSum_[sum];
+                carry[r] = biasedCarryOfSum_[sum];
+            }
+    }
+
     int32_t n_;
     int32_t wordsPerRow_;
     std::array<int32_t, 256> levels_{};
+    std::array<uint8_t, Sums> entryOfSum_{};
+    std::array<int16_t, Sums> biasedCarryOfSum_{};
     std::vector<uint8_t> bytes_;
     std::vector<uint32_t> words_;
 };
@@ -178,7 +217,9 @@ void ScreenRowOfCells(const TLinearBitmap& Plane, int32_t y, const TDotRows& dot
                       const std::function<uint8_t*(int32_t)>& targetRow) {
     const int32_t N = dots.CellSize(), width = Plane.Width();
     std::vector<uint8_t> entries(width);
-    dots.ChooseEntries(Plane.RowPointer(y), width, entries.data());
+    const uint8_t* tones = Plane.RowPointer(y);
+    uint8_t* chosen = entries.data();
+    dots.ChooseEntries(&tones, &chosen, 1, width);
     for (int32_t r = 0; r < N; ++r) {
         uint8_t* out = targetRow(y * N + r);
         for (int32_t x = 0; x < width; ++x)
@@ -211,11 +252,20 @@ void ScreenIntoBytes(const TLinearBitmap& Plane, TLinearBitmap& Target, const TD
 }
 
 // Turned screen: the dot chosen for every cell, three spare bytes at the end for word reads.
+// Rows go four at a time; a windowed plane keeps only one row in view, so it goes row by row.
 std::vector<uint8_t> ChooseAllEntries(const TLinearBitmap& Plane, const TDotRows& dots) {
-    const int32_t width = Plane.Width();
-    std::vector<uint8_t> entries(size_t(width) * Plane.Height() + 3, 0);
-    ForEachRow(Plane.Height(), !Plane.IsWindowed(), [&](int32_t y) {
-        dots.ChooseEntries(Plane.RowPointer(y), width, &entries[size_t(y) * width]);
+    const int32_t width = Plane.Width(), height = Plane.Height();
+    std::vector<uint8_t> entries(size_t(width) * height + 3, 0);
+    const int32_t group = Plane.IsWindowed() ? 1 : 4;
+    ForEachRow((height + group - 1) / group, !Plane.IsWindowed(), [&](int32_t g) {
+        const int32_t y0 = g * group, rows = std::min(group, height - y0);
+        const uint8_t* tones[4];
+        uint8_t* chosen[4];
+        for (int32_t r = 0; r < rows; ++r) {
+            tones[r] = Plane.RowPointer(y0 + r);
+            chosen[r] = &entries[size_t(y0 + r) * width];
+        }
+        dots.ChooseEntries(tones, chosen, rows, width);
     });
     return entries;
 }
