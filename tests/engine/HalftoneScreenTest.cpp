@@ -137,11 +137,12 @@ TEST_P(ScreenOnEveryKernel, MatchesReferenceAtAnyAngle) {
         int N;
         uint8_t shape;
         double degrees;
-    } const cases[] = {{2, DotShapeCircle, 0},    {3, DotShapeDiamond, 0},
-                       {8, DotShapeCircle, 0},    {16, DotShapeDiamond, 0},
-                       {3, DotShapeCircle, 22},   {8, DotShapeDiamond, 45},
-                       {16, DotShapeCircle, 67},  {5, DotShapeDiamond, -22},
-                       {16, DotShapeDiamond, 15}, {7, DotShapeCircle, 200}};
+    } const cases[] = {
+        {2, DotShapeCircle, 0},   {3, DotShapeDiamond, 0},   {8, DotShapeCircle, 0},
+        {16, DotShapeDiamond, 0}, {3, DotShapeCircle, 22},   {8, DotShapeDiamond, 45},
+        {16, DotShapeCircle, 67}, {5, DotShapeDiamond, -22}, {16, DotShapeDiamond, 15},
+        {7, DotShapeCircle, 200}, {4, DotShapeCircle, 0},    {32, DotShapeDiamond, 0},
+        {64, DotShapeCircle, 0}};
     for (int processors : {1, 2}) {
         SetProcessorCountForTesting(processors);
         for (const auto& c : cases) {
