@@ -15,8 +15,13 @@ constexpr double BlueWeight = 29.312;
 constexpr double GreenWeight = 150.1696;
 constexpr double RedWeight = 76.5184;
 constexpr int32_t MaxEncodeIndex = TLuminanceTables::EncodeEntries - 1;
-// Below this many bytes a table is applied on the calling thread: threads cost more.
+// Below this many bytes a bitmap's rows are done on the calling thread: threads cost more.
 constexpr int64_t ParallelTableBytes = 2097152;
+
+bool WorthThreads(const TLinearBitmap& Bitmap) {
+    return !Bitmap.IsWindowed() &&
+           static_cast<int64_t>(Bitmap.BytesPerLine()) * Bitmap.Height() > ParallelTableBytes;
+}
 
 // The weighted products of each channel value, computed once: the per-pixel sum then adds
 // the very same doubles the formula would multiply out.
@@ -114,25 +119,19 @@ uint8_t LuminanceOf(const TLuminanceTables& Tables, uint32_t Colour) {
 void ApplyTable(const TToneTable& Table, TLinearBitmap& Bitmap, int32_t Channel) {
     if (!Bitmap.Allocated())
         return;
-    const int32_t height = Bitmap.Height();
+    const bool parallel = WorthThreads(Bitmap);
     if (Bitmap.PixelFormat() == PixelFormat24 && Channel >= 0 && Channel <= 2) {
         const int32_t width = Bitmap.Width();
-        for (int32_t y = 0; y < height; ++y) {
+        ForEachRow(Bitmap.Height(), parallel, [&](int32_t y) {
             uint8_t* p = Bitmap.RowPointer(y) + Channel;
             for (int32_t x = 0; x < width; ++x, p += 3)
                 *p = Table[*p];
-        }
+        });
         return;
     }
     const int32_t rowBytes = Bitmap.BytesPerLine();
-    const bool large = static_cast<int64_t>(rowBytes) * height > ParallelTableBytes;
-    if (large && !Bitmap.IsWindowed()) {
-        ParallelFor(0, height - 1,
-                    [&](int32_t y) { MapRowBytes(Table, Bitmap.DirectRowPointer(y), rowBytes); });
-        return;
-    }
-    for (int32_t y = 0; y < height; ++y)
-        MapRowBytes(Table, Bitmap.RowPointer(y), rowBytes);
+    ForEachRow(Bitmap.Height(), parallel,
+               [&](int32_t y) { MapRowBytes(Table, Bitmap.RowPointer(y), rowBytes); });
 }
 
 void MakeGreyPlane(const TLinearBitmap& Source, TLinearBitmap& Dest, float Gamma) {
@@ -194,8 +193,7 @@ void MakeGreyInPlace(TLinearBitmap& Bitmap, float Gamma) {
         const uint8_t* entry = palette + 3 * i;
         map[i] = LuminanceOf(*tables, entry[0] | (entry[1] << 8) | (uint32_t(entry[2]) << 16));
     }
-    for (int32_t y = 0; y < Bitmap.Height(); ++y)
-        MapRowBytes(map, Bitmap.RowPointer(y), Bitmap.BytesPerLine());
+    ApplyTable(map, Bitmap, 3);
     Bitmap.SetPalette(GrayPalette.data());
 }
 
@@ -230,7 +228,9 @@ void SplitRGB(const TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap&
         for (TLinearBitmap* plane : {&RPlane, &GPlane, &BPlane})
             AllocatePlaneLike(*plane, src);
         const int32_t width = src.Width();
-        for (int32_t y = 0; y < src.Height(); ++y) {
+        const bool parallel =
+            WorthThreads(src) && RowsMayRunInParallel(RPlane, GPlane) && !BPlane.IsWindowed();
+        ForEachRow(src.Height(), parallel, [&](int32_t y) {
             const uint8_t* s = src.RowPointer(y);
             uint8_t* r = RPlane.RowPointer(y);
             uint8_t* g = GPlane.RowPointer(y);
@@ -240,7 +240,7 @@ void SplitRGB(const TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap&
                 g[x] = s[1];
                 r[x] = s[2];
             }
-        }
+        });
     });
 }
 
