@@ -1,7 +1,9 @@
 #include "engine/ColorSeparation.h"
 
 #include "core/Rounding.h"
+#include "engine/Kernels.h"
 #include "engine/RowLoop.h"
+#include "engine/SeparationKernels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -285,25 +287,31 @@ void SeparateCMYK(const TLinearBitmap& Source, TLinearBitmap& CPlane, TLinearBit
             scaled[k * 256 + d] = RoundToByte(d * f);
     }
 
-    SeparateIntoFourPlanes(Source, CPlane, MPlane, YPlane, KPlane,
-                           [&](const uint8_t* s, uint8_t* cRow, uint8_t* mRow, uint8_t* yRow,
-                               uint8_t* kRow, int32_t width) {
-                               for (int32_t x = 0; x < width; ++x, s += 3) {
-                                   const int c = 255 - gamma[s[2]];
-                                   const int m = 255 - gamma[s[1]];
-                                   const int ye = 255 - gamma[s[0]];
-                                   const int k = black[std::min({c, m, ye})];
-                                   const uint8_t* row = scaled.data() + k * 256;
-                                   kRow[x] = static_cast<uint8_t>(k);
-                                   if (k == 255) {
-                                       cRow[x] = mRow[x] = yRow[x] = 0;
-                                       continue;
-                                   }
-                                   cRow[x] = row[static_cast<uint8_t>(c - k)];
-                                   mRow[x] = row[static_cast<uint8_t>(m - k)];
-                                   yRow[x] = row[static_cast<uint8_t>(ye - k)];
-                               }
-                           });
+    const TCMYKTables tables{&gamma, &black};
+    const bool vector = ActiveKernel() >= TKernel::AVX512;
+    SeparateIntoFourPlanes(
+        Source, CPlane, MPlane, YPlane, KPlane,
+        [&](const uint8_t* s, uint8_t* cRow, uint8_t* mRow, uint8_t* yRow, uint8_t* kRow,
+            int32_t width) {
+            const int32_t from =
+                vector ? SeparateCMYKRowAvx512(tables, s, cRow, mRow, yRow, kRow, width) : 0;
+            s += 3 * int64_t(from);
+            for (int32_t x = from; x < width; ++x, s += 3) {
+                const int c = 255 - gamma[s[2]];
+                const int m = 255 - gamma[s[1]];
+                const int ye = 255 - gamma[s[0]];
+                const int k = black[std::min({c, m, ye})];
+                const uint8_t* row = scaled.data() + k * 256;
+                kRow[x] = static_cast<uint8_t>(k);
+                if (k == 255) {
+                    cRow[x] = mRow[x] = yRow[x] = 0;
+                    continue;
+                }
+                cRow[x] = row[static_cast<uint8_t>(c - k)];
+                mRow[x] = row[static_cast<uint8_t>(m - k)];
+                yRow[x] = row[static_cast<uint8_t>(ye - k)];
+            }
+        });
 }
 
 } // namespace stipplor

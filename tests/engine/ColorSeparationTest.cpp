@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 #include "engine/MultiCoreProcessing.h"
+#include "support/EveryKernel.h"
 
 #include <gtest/gtest.h>
 
@@ -76,6 +77,10 @@ std::vector<Cmyk> Separated(const TLinearBitmap& picture, float u, float gamma) 
             {c.RowPointer(0)[x], m.RowPointer(0)[x], y.RowPointer(0)[x], k.RowPointer(0)[x]});
     return result;
 }
+
+// The separation, pinned to the formulas on every kernel.
+using SeparationOnEveryKernel = testsupport::EveryKernel;
+STIPPLOR_FOR_EVERY_KERNEL(SeparationOnEveryKernel);
 
 } // namespace
 
@@ -249,4 +254,33 @@ TEST(ChannelPlanes, SplitAndApplyTable) {
             const uint8_t was = before.RowPointer(y)[i];
             ASSERT_EQ(picture.RowPointer(y)[i], i % 3 == 1 ? was : 255 - was) << i << "," << y;
         }
+}
+
+TEST_P(SeparationOnEveryKernel, CMYKOfEveryPixelFollowsTheFormulas) {
+    // Widths around the vector groups, random colours with white, black and full primaries
+    // mixed in, and tables from no black to full black and from dark to light gammas.
+    uint32_t seed = 5;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    for (int width : {1, 31, 32, 33, 64, 95, 257}) {
+        TLinearBitmap picture;
+        picture.Allocate(width, 5, PixelFormat24);
+        for (int y = 0; y < 5; ++y)
+            for (int i = 0; i < 3 * width; ++i) {
+                const uint32_t r = next();
+                picture.RowPointer(y)[i] =
+                    (r & 0x700) == 0 ? uint8_t(r & 1 ? 255 : 0) : uint8_t(r >> 24);
+            }
+        for (float u : {1.0f, 0.999f, 0.35f, 0.0f})
+            for (float gamma : {1.0f, 2.2f, 0.45f}) {
+                TLinearBitmap c, m, y, k;
+                SeparateCMYK(picture, c, m, y, k, u, gamma);
+                for (int row = 0; row < 5; ++row)
+                    for (int x = 0; x < width; ++x)
+                        ASSERT_EQ((Cmyk{c.RowPointer(row)[x], m.RowPointer(row)[x],
+                                        y.RowPointer(row)[x], k.RowPointer(row)[x]}),
+                                  RefCmyk(picture.RowPointer(row) + 3 * x, u, gamma))
+                            << "pixel " << x << "," << row << " of width " << width << ", u " << u
+                            << ", gamma " << gamma;
+            }
+    }
 }

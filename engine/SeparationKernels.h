@@ -1,0 +1,22 @@
+#pragma once
+// The row kernels of the direct CMYK separation. The plain loop in ColorSeparation.cpp is the
+// reference; a vector kernel does whole groups of pixels from the start of a row and leaves
+// the rest to it.
+#include <array>
+#include <cstdint>
+
+namespace stipplor {
+
+// The tables of one separation: the gamma table of the channels and the black table.
+struct TCMYKTables {
+    const std::array<uint8_t, 256>* Gamma = nullptr;
+    const std::array<uint8_t, 256>* Black = nullptr;
+};
+
+// Separates pixels 0.. of a row (blue, green, red per pixel) into the four plane rows and
+// returns the first pixel it did not do. Needs AVX-512 with byte and word instructions; on
+// other builds it does nothing and returns 0.
+int32_t SeparateCMYKRowAvx512(const TCMYKTables& Tables, const uint8_t* Source, uint8_t* C,
+                              uint8_t* M, uint8_t* Y, uint8_t* K, int32_t Width);
+
+} // namespace stipplor
