@@ -4,7 +4,8 @@
 // operations in the same order (products, then the sums as written), and no fused
 // multiply-add; truncations to integers and back are exact; the 8-bit weights are integers
 // below 2^9 and the blend below 2^25, so 32-bit lanes hold every intermediate exactly, and the
-// pairs of products the plain code adds are exactly what a 16-bit multiply-add forms.
+// pairs of products the plain code adds are exactly what a 16-bit multiply-add forms. The four
+// pixels of an 8-bit sample come from one word of the pair rows, copies of the source bytes.
 #include "engine/RotateBitmapKernels.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -55,21 +56,21 @@ STIPPLOR_AVX2 inline __m256i ReadWords(const uint8_t* base, __m256i offset, __m2
     return _mm256_srlv_epi32(words, _mm256_slli_epi32(_mm256_sub_epi32(offset, at), 3));
 }
 
-// (weight pair) . (low byte of x, low byte of y): (256 - u) * x + u * y.
-STIPPLOR_AVX2 inline __m256i Mix(__m256i x, __m256i y, __m256i weights) {
+// The low bytes of x and y as the two 16-bit halves of each lane.
+STIPPLOR_AVX2 inline __m256i Pair(__m256i x, __m256i y) {
     const __m256i byte = _mm256_set1_epi32(0xFF);
-    const __m256i pair = _mm256_or_si256(_mm256_and_si256(x, byte),
-                                         _mm256_slli_epi32(_mm256_and_si256(y, byte), 16));
-    return _mm256_madd_epi16(pair, weights);
+    return _mm256_or_si256(_mm256_and_si256(x, byte),
+                           _mm256_slli_epi32(_mm256_and_si256(y, byte), 16));
 }
 
-// The blend of one channel whose bytes are the low bytes of a, b (top row) and c, d.
-STIPPLOR_AVX2 inline __m256i Blend8(__m256i a, __m256i b, __m256i c, __m256i d, __m256i uPair,
-                                    __m256i v) {
-    const __m256i top = Mix(a, b, uPair), bottom = Mix(c, d, uPair);
+// The blend of one channel from the pairs (a, b) of the top row and (c, d) of the bottom row:
+// a 16-bit multiply-add by ((256 - u), u) forms (256 - u) * a + u * b exactly.
+STIPPLOR_AVX2 inline __m256i Blend8(__m256i top, __m256i bottom, __m256i uPair, __m256i v) {
     const __m256i rest = _mm256_sub_epi32(_mm256_set1_epi32(256), v);
     return _mm256_srli_epi32(
-        _mm256_add_epi32(_mm256_mullo_epi32(v, bottom), _mm256_mullo_epi32(rest, top)), 16);
+        _mm256_add_epi32(_mm256_mullo_epi32(v, _mm256_madd_epi16(bottom, uPair)),
+                         _mm256_mullo_epi32(rest, _mm256_madd_epi16(top, uPair))),
+        16);
 }
 
 template <int Channels>
@@ -82,7 +83,8 @@ STIPPLOR_AVX2 int32_t Row8(const TBilinearTurn& t, uint8_t* out, int32_t row, in
     __m256d rxLo = _mm256_add_pd(_mm256_setr_pd(0, 1, 2, 3), first);
     __m256d rxHi = _mm256_add_pd(_mm256_setr_pd(4, 5, 6, 7), first);
     const __m256d step = _mm256_set1_pd(8.0);
-    const __m256i bpl = _mm256_set1_epi32(t.BytesPerLine);
+    // Rows of the pair rows for 8 bits, of the source for 24.
+    const __m256i bpl = _mm256_set1_epi32(Channels == 1 ? 2 * t.SourceWidth : t.BytesPerLine);
     const __m256i limit = _mm256_set1_epi32(static_cast<int32_t>(ReadableSourceBytes(t) - 4));
 
     int32_t o = 0;
@@ -97,24 +99,30 @@ STIPPLOR_AVX2 int32_t Row8(const TBilinearTurn& t, uint8_t* out, int32_t row, in
         rxHi = _mm256_add_pd(rxHi, step);
         const __m256i inside =
             _mm256_and_si256(Within(col.Index, t.SourceWidth), Within(line.Index, t.SourceHeight));
-        const __m256i column = Channels == 1
-                                   ? col.Index
-                                   : _mm256_add_epi32(col.Index, _mm256_slli_epi32(col.Index, 1));
-        const __m256i top =
-            _mm256_and_si256(_mm256_add_epi32(_mm256_mullo_epi32(line.Index, bpl), column), inside);
-        const __m256i bottom = _mm256_add_epi32(top, bpl);
         const __m256i uPair = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(256), col.Weight),
                                               _mm256_slli_epi32(col.Weight, 16));
         const __m256i v = line.Weight;
         if constexpr (Channels == 1) {
-            const __m256i wTop = ReadWords(t.Source, top, limit, inside);
-            const __m256i wBottom = ReadWords(t.Source, bottom, limit, inside);
-            const __m256i value = Blend8(wTop, _mm256_srli_epi32(wTop, 8), wBottom,
-                                         _mm256_srli_epi32(wBottom, 8), uPair, v);
+            // One word of the pair rows holds a, c, b, d in its four bytes.
+            const __m256i at =
+                _mm256_and_si256(_mm256_add_epi32(_mm256_mullo_epi32(line.Index, bpl),
+                                                  _mm256_slli_epi32(col.Index, 1)),
+                                 inside);
+            const __m256i w = _mm256_mask_i32gather_epi32(
+                _mm256_setzero_si256(), reinterpret_cast<const int*>(t.Pairs), at, inside, 1);
+            const __m256i evenBytes = _mm256_set1_epi32(0x00FF00FF);
+            const __m256i value =
+                Blend8(_mm256_and_si256(w, evenBytes),
+                       _mm256_and_si256(_mm256_srli_epi32(w, 8), evenBytes), uPair, v);
             const __m128i words =
                 _mm_packus_epi32(_mm256_castsi256_si128(value), _mm256_extracti128_si256(value, 1));
             _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(words, words));
         } else {
+            const __m256i top = _mm256_and_si256(
+                _mm256_add_epi32(_mm256_mullo_epi32(line.Index, bpl),
+                                 _mm256_add_epi32(col.Index, _mm256_slli_epi32(col.Index, 1))),
+                inside);
+            const __m256i bottom = _mm256_add_epi32(top, bpl);
             const __m256i three = _mm256_set1_epi32(3);
             const __m256i a = ReadWords(t.Source, top, limit, inside);
             const __m256i b = ReadWords(t.Source, _mm256_add_epi32(top, three), limit, inside);
@@ -124,8 +132,8 @@ STIPPLOR_AVX2 int32_t Row8(const TBilinearTurn& t, uint8_t* out, int32_t row, in
             for (int ch = 0; ch < 3; ++ch) {
                 const __m128i shift = _mm_cvtsi32_si128(8 * ch);
                 const __m256i value =
-                    Blend8(_mm256_srl_epi32(a, shift), _mm256_srl_epi32(b, shift),
-                           _mm256_srl_epi32(c, shift), _mm256_srl_epi32(d, shift), uPair, v);
+                    Blend8(Pair(_mm256_srl_epi32(a, shift), _mm256_srl_epi32(b, shift)),
+                           Pair(_mm256_srl_epi32(c, shift), _mm256_srl_epi32(d, shift)), uPair, v);
                 pixel = _mm256_or_si256(pixel, _mm256_sll_epi32(value, shift));
             }
             // Four pixels of each 128-bit half become its first twelve bytes.
@@ -145,7 +153,7 @@ STIPPLOR_AVX2 int32_t Row8(const TBilinearTurn& t, uint8_t* out, int32_t row, in
 } // namespace
 
 int32_t RotateBitmapRowAvx2(const TBilinearTurn& Turn, uint8_t* Out, int32_t Row, int32_t Width) {
-    if (!FitsBilinearLanes(Turn))
+    if (!FitsBilinearLanes(Turn) || (Turn.Channels == 1 && !Turn.Pairs))
         return 0;
     return Turn.Channels == 1 ? Row8<1>(Turn, Out, Row, Width) : Row8<3>(Turn, Out, Row, Width);
 }

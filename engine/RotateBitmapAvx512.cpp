@@ -4,7 +4,8 @@
 // operations in the same order (products, then the sums as written), and no fused
 // multiply-add; truncations to integers and back are exact; the 8-bit weights are integers
 // below 2^9 and the blend below 2^25, so 32-bit lanes hold every intermediate exactly, and the
-// pairs of products the plain code adds are exactly what a 16-bit multiply-add forms.
+// pairs of products the plain code adds are exactly what a 16-bit multiply-add forms. The four
+// pixels of an 8-bit sample come from one word of the pair rows, copies of the source bytes.
 #include "engine/RotateBitmapKernels.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -54,21 +55,21 @@ STIPPLOR_AVX512 inline __m512i ReadWords(const uint8_t* base, __m512i offset, __
     return _mm512_srlv_epi32(words, _mm512_slli_epi32(_mm512_sub_epi32(offset, at), 3));
 }
 
-// (weight pair) . (low byte of x, low byte of y): (256 - u) * x + u * y.
-STIPPLOR_AVX512 inline __m512i Mix(__m512i x, __m512i y, __m512i weights) {
+// The low bytes of x and y as the two 16-bit halves of each lane.
+STIPPLOR_AVX512 inline __m512i Pair(__m512i x, __m512i y) {
     const __m512i byte = _mm512_set1_epi32(0xFF);
-    const __m512i pair = _mm512_or_si512(_mm512_and_si512(x, byte),
-                                         _mm512_slli_epi32(_mm512_and_si512(y, byte), 16));
-    return _mm512_madd_epi16(pair, weights);
+    return _mm512_or_si512(_mm512_and_si512(x, byte),
+                           _mm512_slli_epi32(_mm512_and_si512(y, byte), 16));
 }
 
-// The blend of one channel whose bytes are the low bytes of a, b (top row) and c, d.
-STIPPLOR_AVX512 inline __m512i Blend16(__m512i a, __m512i b, __m512i c, __m512i d, __m512i uPair,
-                                       __m512i v) {
-    const __m512i top = Mix(a, b, uPair), bottom = Mix(c, d, uPair);
+// The blend of one channel from the pairs (a, b) of the top row and (c, d) of the bottom row:
+// a 16-bit multiply-add by ((256 - u), u) forms (256 - u) * a + u * b exactly.
+STIPPLOR_AVX512 inline __m512i Blend16(__m512i top, __m512i bottom, __m512i uPair, __m512i v) {
     const __m512i rest = _mm512_sub_epi32(_mm512_set1_epi32(256), v);
     return _mm512_srli_epi32(
-        _mm512_add_epi32(_mm512_mullo_epi32(v, bottom), _mm512_mullo_epi32(rest, top)), 16);
+        _mm512_add_epi32(_mm512_mullo_epi32(v, _mm512_madd_epi16(bottom, uPair)),
+                         _mm512_mullo_epi32(rest, _mm512_madd_epi16(top, uPair))),
+        16);
 }
 
 template <int Channels>
@@ -83,7 +84,8 @@ STIPPLOR_AVX512 int32_t Row16(const TBilinearTurn& t, uint8_t* out, int32_t row,
     const __m512d step = _mm512_set1_pd(16.0);
     const __m512i width32 = _mm512_set1_epi32(t.SourceWidth);
     const __m512i height32 = _mm512_set1_epi32(t.SourceHeight);
-    const __m512i bpl = _mm512_set1_epi32(t.BytesPerLine);
+    // Rows of the pair rows for 8 bits, of the source for 24.
+    const __m512i bpl = _mm512_set1_epi32(Channels == 1 ? 2 * t.SourceWidth : t.BytesPerLine);
     const __m512i limit = _mm512_set1_epi32(static_cast<int32_t>(ReadableSourceBytes(t) - 4));
 
     int32_t o = 0;
@@ -98,22 +100,25 @@ STIPPLOR_AVX512 int32_t Row16(const TBilinearTurn& t, uint8_t* out, int32_t row,
         rxHi = _mm512_add_pd(rxHi, step);
         const __mmask16 inside = _mm512_cmplt_epu32_mask(col.Index, width32) &
                                  _mm512_cmplt_epu32_mask(line.Index, height32);
-        const __m512i column = Channels == 1
-                                   ? col.Index
-                                   : _mm512_add_epi32(col.Index, _mm512_slli_epi32(col.Index, 1));
-        const __m512i top =
-            _mm512_maskz_add_epi32(inside, _mm512_mullo_epi32(line.Index, bpl), column);
-        const __m512i bottom = _mm512_add_epi32(top, bpl);
         const __m512i uPair = _mm512_or_si512(_mm512_sub_epi32(_mm512_set1_epi32(256), col.Weight),
                                               _mm512_slli_epi32(col.Weight, 16));
         const __m512i v = line.Weight;
         if constexpr (Channels == 1) {
-            const __m512i wTop = ReadWords(t.Source, top, limit, inside);
-            const __m512i wBottom = ReadWords(t.Source, bottom, limit, inside);
-            const __m512i value = Blend16(wTop, _mm512_srli_epi32(wTop, 8), wBottom,
-                                          _mm512_srli_epi32(wBottom, 8), uPair, v);
+            // One word of the pair rows holds a, c, b, d in its four bytes.
+            const __m512i at = _mm512_maskz_add_epi32(inside, _mm512_mullo_epi32(line.Index, bpl),
+                                                      _mm512_slli_epi32(col.Index, 1));
+            const __m512i w =
+                _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, at, t.Pairs, 1);
+            const __m512i evenBytes = _mm512_set1_epi32(0x00FF00FF);
+            const __m512i value =
+                Blend16(_mm512_and_si512(w, evenBytes),
+                        _mm512_and_si512(_mm512_srli_epi32(w, 8), evenBytes), uPair, v);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm512_cvtepi32_epi8(value));
         } else {
+            const __m512i top = _mm512_maskz_add_epi32(
+                inside, _mm512_mullo_epi32(line.Index, bpl),
+                _mm512_add_epi32(col.Index, _mm512_slli_epi32(col.Index, 1)));
+            const __m512i bottom = _mm512_add_epi32(top, bpl);
             const __m512i three = _mm512_set1_epi32(3);
             const __m512i a = ReadWords(t.Source, top, limit, inside);
             const __m512i b = ReadWords(t.Source, _mm512_add_epi32(top, three), limit, inside);
@@ -123,8 +128,8 @@ STIPPLOR_AVX512 int32_t Row16(const TBilinearTurn& t, uint8_t* out, int32_t row,
             for (int ch = 0; ch < 3; ++ch) {
                 const __m128i shift = _mm_cvtsi32_si128(8 * ch);
                 const __m512i value =
-                    Blend16(_mm512_srl_epi32(a, shift), _mm512_srl_epi32(b, shift),
-                            _mm512_srl_epi32(c, shift), _mm512_srl_epi32(d, shift), uPair, v);
+                    Blend16(Pair(_mm512_srl_epi32(a, shift), _mm512_srl_epi32(b, shift)),
+                            Pair(_mm512_srl_epi32(c, shift), _mm512_srl_epi32(d, shift)), uPair, v);
                 pixel = _mm512_or_si512(pixel, _mm512_sll_epi32(value, shift));
             }
             // Four pixels of each 128-bit lane become its first twelve bytes.
@@ -144,7 +149,7 @@ STIPPLOR_AVX512 int32_t Row16(const TBilinearTurn& t, uint8_t* out, int32_t row,
 } // namespace
 
 int32_t RotateBitmapRowAvx512(const TBilinearTurn& Turn, uint8_t* Out, int32_t Row, int32_t Width) {
-    if (!FitsBilinearLanes(Turn))
+    if (!FitsBilinearLanes(Turn) || (Turn.Channels == 1 && !Turn.Pairs))
         return 0;
     return Turn.Channels == 1 ? Row16<1>(Turn, Out, Row, Width) : Row16<3>(Turn, Out, Row, Width);
 }

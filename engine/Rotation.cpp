@@ -96,6 +96,22 @@ void BilinearRow(const TBilinearTurn& t, uint8_t* out, int32_t i, int32_t from, 
     }
 }
 
+// The pair rows of an 8-bit source (see TBilinearTurn::Pairs).
+void MakePairRows(const TBilinearTurn& t, TLinearBitmap& pairs) {
+    constexpr int64_t ThreadsWorthBytes = 1 << 20;
+    const int32_t width = t.SourceWidth;
+    ForEachRow(pairs.Height(), int64_t(pairs.BytesPerLine()) * pairs.Height() > ThreadsWorthBytes,
+               [&](int32_t k) {
+                   const uint8_t* top = t.Source + int64_t(k) * t.BytesPerLine;
+                   const uint8_t* bottom = top + t.BytesPerLine;
+                   uint8_t* out = pairs.DirectRowPointer(k);
+                   for (int32_t j = 0; j < width; ++j) {
+                       out[2 * j] = top[j];
+                       out[2 * j + 1] = bottom[j];
+                   }
+               });
+}
+
 // --- Turning back a one-bit screen ----------------------------------------------------------
 
 struct TBackGeometry {
@@ -415,6 +431,12 @@ void RotateBitmap(const TLinearBitmap& Source, TLinearBitmap& Dest, double Angle
     turn.DestCentreY = Dest.Height() / 2;
     const TKernel kernel = ActiveKernel();
     const int32_t width = Dest.Width();
+    TLinearBitmap pairs;
+    if (turn.Channels == 1 && kernel >= TKernel::AVX2 && FitsBilinearLanes(turn)) {
+        pairs.Allocate(2 * turn.SourceWidth, turn.SourceHeight - 1, PixelFormat8, 0);
+        MakePairRows(turn, pairs);
+        turn.Pairs = pairs.Pixels();
+    }
 
     ForEachRow(Dest.Height(), !Dest.IsWindowed(), [&](int32_t i) {
         uint8_t* out = Dest.RowPointer(i);
