@@ -8,10 +8,9 @@
 // pixels of an 8-bit sample come from one word of the pair rows, copies of the source bytes.
 #include "engine/RotateBitmapKernels.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
+#include "engine/VectorTargets.h"
 
-#define STIPPLOR_AVX2 __attribute__((target("avx2")))
+#ifdef STIPPLOR_VECTOR_KERNELS
 
 namespace stipplor {
 

@@ -8,16 +8,9 @@
 // pixels of an 8-bit sample come from one word of the pair rows, copies of the source bytes.
 #include "engine/RotateBitmapKernels.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
+#include "engine/VectorTargets.h"
 
-// GCC 12's AVX-512 intrinsics merge into a deliberately undefined register under an all-ones
-// mask, which its flow analysis reports as a use of an uninitialised value (fixed in GCC 13).
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ < 13
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
-#define STIPPLOR_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
+#ifdef STIPPLOR_VECTOR_KERNELS
 
 namespace stipplor {
 

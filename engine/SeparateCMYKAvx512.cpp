@@ -9,16 +9,9 @@
 // divisor is made 1 so that 0 comes out without a NaN.
 #include "engine/SeparationKernels.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
+#include "engine/VectorTargets.h"
 
-// GCC 12's AVX-512 intrinsics merge into a deliberately undefined register under an all-ones
-// mask, which its flow analysis reports as a use of an uninitialised value (fixed in GCC 13).
-#if defined(__GNUC__) && !defined(__clang__) && __GNUC__ < 13
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
-#define STIPPLOR_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
+#ifdef STIPPLOR_VECTOR_KERNELS
 
 namespace stipplor {
 
