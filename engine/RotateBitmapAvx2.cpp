@@ -72,7 +72,7 @@ STIPPLOR_AVX2 inline __m256i Blend8(__m256i top, __m256i bottom, __m256i uPair, 
         16);
 }
 
-template <int Channels>
+template <int Channels, bool FromPairs>
 STIPPLOR_AVX2 int32_t Row8(const TBilinearTurn& t, uint8_t* out, int32_t row, int32_t width) {
     const double ry = row - t.DestCentreY;
     const __m256d cosV = _mm256_set1_pd(t.Cos), sinV = _mm256_set1_pd(t.Sin);
@@ -82,8 +82,7 @@ STIPPLOR_AVX2 int32_t Row8(const TBilinearTurn& t, uint8_t* out, int32_t row, in
     __m256d rxLo = _mm256_add_pd(_mm256_setr_pd(0, 1, 2, 3), first);
     __m256d rxHi = _mm256_add_pd(_mm256_setr_pd(4, 5, 6, 7), first);
     const __m256d step = _mm256_set1_pd(8.0);
-    // Rows of the pair rows for 8 bits, of the source for 24.
-    const __m256i bpl = _mm256_set1_epi32(Channels == 1 ? 2 * t.SourceWidth : t.BytesPerLine);
+    const __m256i bpl = _mm256_set1_epi32(FromPairs ? 2 * t.SourceWidth : t.BytesPerLine);
     const __m256i limit = _mm256_set1_epi32(static_cast<int32_t>(ReadableSourceBytes(t) - 4));
 
     int32_t o = 0;
@@ -101,7 +100,7 @@ STIPPLOR_AVX2 int32_t Row8(const TBilinearTurn& t, uint8_t* out, int32_t row, in
         const __m256i uPair = _mm256_or_si256(_mm256_sub_epi32(_mm256_set1_epi32(256), col.Weight),
                                               _mm256_slli_epi32(col.Weight, 16));
         const __m256i v = line.Weight;
-        if constexpr (Channels == 1) {
+        if constexpr (FromPairs) {
             // One word of the pair rows holds a, c, b, d in its four bytes.
             const __m256i at =
                 _mm256_and_si256(_mm256_add_epi32(_mm256_mullo_epi32(line.Index, bpl),
@@ -113,6 +112,16 @@ STIPPLOR_AVX2 int32_t Row8(const TBilinearTurn& t, uint8_t* out, int32_t row, in
             const __m256i value =
                 Blend8(_mm256_and_si256(w, evenBytes),
                        _mm256_and_si256(_mm256_srli_epi32(w, 8), evenBytes), uPair, v);
+            const __m128i words =
+                _mm_packus_epi32(_mm256_castsi256_si128(value), _mm256_extracti128_si256(value, 1));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(words, words));
+        } else if constexpr (Channels == 1) {
+            const __m256i top = _mm256_and_si256(
+                _mm256_add_epi32(_mm256_mullo_epi32(line.Index, bpl), col.Index), inside);
+            const __m256i wTop = ReadWords(t.Source, top, limit, inside);
+            const __m256i wBottom = ReadWords(t.Source, _mm256_add_epi32(top, bpl), limit, inside);
+            const __m256i value = Blend8(Pair(wTop, _mm256_srli_epi32(wTop, 8)),
+                                         Pair(wBottom, _mm256_srli_epi32(wBottom, 8)), uPair, v);
             const __m128i words =
                 _mm_packus_epi32(_mm256_castsi256_si128(value), _mm256_extracti128_si256(value, 1));
             _mm_storel_epi64(reinterpret_cast<__m128i*>(out + o), _mm_packus_epi16(words, words));
@@ -152,9 +161,12 @@ STIPPLOR_AVX2 int32_t Row8(const TBilinearTurn& t, uint8_t* out, int32_t row, in
 } // namespace
 
 int32_t RotateBitmapRowAvx2(const TBilinearTurn& Turn, uint8_t* Out, int32_t Row, int32_t Width) {
-    if (!FitsBilinearLanes(Turn) || (Turn.Channels == 1 && !Turn.Pairs))
+    if (!FitsBilinearLanes(Turn))
         return 0;
-    return Turn.Channels == 1 ? Row8<1>(Turn, Out, Row, Width) : Row8<3>(Turn, Out, Row, Width);
+    if (Turn.Channels == 3)
+        return Row8<3, false>(Turn, Out, Row, Width);
+    return Turn.Pairs ? Row8<1, true>(Turn, Out, Row, Width)
+                      : Row8<1, false>(Turn, Out, Row, Width);
 }
 
 } // namespace stipplor

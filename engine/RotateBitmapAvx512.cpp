@@ -65,7 +65,7 @@ STIPPLOR_AVX512 inline __m512i Blend16(__m512i top, __m512i bottom, __m512i uPai
         16);
 }
 
-template <int Channels>
+template <int Channels, bool FromPairs>
 STIPPLOR_AVX512 int32_t Row16(const TBilinearTurn& t, uint8_t* out, int32_t row, int32_t width) {
     const double ry = row - t.DestCentreY;
     const __m512d cosV = _mm512_set1_pd(t.Cos), sinV = _mm512_set1_pd(t.Sin);
@@ -77,8 +77,7 @@ STIPPLOR_AVX512 int32_t Row16(const TBilinearTurn& t, uint8_t* out, int32_t row,
     const __m512d step = _mm512_set1_pd(16.0);
     const __m512i width32 = _mm512_set1_epi32(t.SourceWidth);
     const __m512i height32 = _mm512_set1_epi32(t.SourceHeight);
-    // Rows of the pair rows for 8 bits, of the source for 24.
-    const __m512i bpl = _mm512_set1_epi32(Channels == 1 ? 2 * t.SourceWidth : t.BytesPerLine);
+    const __m512i bpl = _mm512_set1_epi32(FromPairs ? 2 * t.SourceWidth : t.BytesPerLine);
     const __m512i limit = _mm512_set1_epi32(static_cast<int32_t>(ReadableSourceBytes(t) - 4));
 
     int32_t o = 0;
@@ -96,7 +95,7 @@ STIPPLOR_AVX512 int32_t Row16(const TBilinearTurn& t, uint8_t* out, int32_t row,
         const __m512i uPair = _mm512_or_si512(_mm512_sub_epi32(_mm512_set1_epi32(256), col.Weight),
                                               _mm512_slli_epi32(col.Weight, 16));
         const __m512i v = line.Weight;
-        if constexpr (Channels == 1) {
+        if constexpr (FromPairs) {
             // One word of the pair rows holds a, c, b, d in its four bytes.
             const __m512i at = _mm512_maskz_add_epi32(inside, _mm512_mullo_epi32(line.Index, bpl),
                                                       _mm512_slli_epi32(col.Index, 1));
@@ -106,6 +105,14 @@ STIPPLOR_AVX512 int32_t Row16(const TBilinearTurn& t, uint8_t* out, int32_t row,
             const __m512i value =
                 Blend16(_mm512_and_si512(w, evenBytes),
                         _mm512_and_si512(_mm512_srli_epi32(w, 8), evenBytes), uPair, v);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm512_cvtepi32_epi8(value));
+        } else if constexpr (Channels == 1) {
+            const __m512i top =
+                _mm512_maskz_add_epi32(inside, _mm512_mullo_epi32(line.Index, bpl), col.Index);
+            const __m512i wTop = ReadWords(t.Source, top, limit, inside);
+            const __m512i wBottom = ReadWords(t.Source, _mm512_add_epi32(top, bpl), limit, inside);
+            const __m512i value = Blend16(Pair(wTop, _mm512_srli_epi32(wTop, 8)),
+                                          Pair(wBottom, _mm512_srli_epi32(wBottom, 8)), uPair, v);
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), _mm512_cvtepi32_epi8(value));
         } else {
             const __m512i top = _mm512_maskz_add_epi32(
@@ -142,9 +149,12 @@ STIPPLOR_AVX512 int32_t Row16(const TBilinearTurn& t, uint8_t* out, int32_t row,
 } // namespace
 
 int32_t RotateBitmapRowAvx512(const TBilinearTurn& Turn, uint8_t* Out, int32_t Row, int32_t Width) {
-    if (!FitsBilinearLanes(Turn) || (Turn.Channels == 1 && !Turn.Pairs))
+    if (!FitsBilinearLanes(Turn))
         return 0;
-    return Turn.Channels == 1 ? Row16<1>(Turn, Out, Row, Width) : Row16<3>(Turn, Out, Row, Width);
+    if (Turn.Channels == 3)
+        return Row16<3, false>(Turn, Out, Row, Width);
+    return Turn.Pairs ? Row16<1, true>(Turn, Out, Row, Width)
+                      : Row16<1, false>(Turn, Out, Row, Width);
 }
 
 } // namespace stipplor

@@ -9,10 +9,10 @@ namespace stipplor {
 struct TBilinearTurn {
     const uint8_t* Source = nullptr; // row 0; rows follow BytesPerLine apart
     int32_t SourceWidth = 0, SourceHeight = 0, BytesPerLine = 0, Channels = 1;
-    // 8-bit sources only, for the vector kernels: SourceHeight - 1 rows of 2 * SourceWidth
-    // bytes; row k interleaves the bytes of source rows k and k + 1, so that the word at byte
-    // 2j holds the four pixels a sample at (j, k) blends: (j, k), (j, k + 1), (j + 1, k) and
-    // (j + 1, k + 1), and one read fetches them all.
+    // 8-bit sources only, optional, for the vector kernels: SourceHeight - 1 rows of
+    // 2 * SourceWidth bytes; row k interleaves the bytes of source rows k and k + 1, so that
+    // the word at byte 2j holds the four pixels a sample at (j, k) blends: (j, k), (j, k + 1),
+    // (j + 1, k) and (j + 1, k + 1), and one read fetches them all instead of two.
     const uint8_t* Pairs = nullptr;
     double Cos = 0, Sin = 0;
     double SourceCentreX = 0, SourceCentreY = 0; // integer centres, as doubles
@@ -40,9 +40,8 @@ inline bool FitsBilinearLanes(const TBilinearTurn& Turn) noexcept {
 }
 
 // Fill row Row of the destination (Width pixels) from column 0 on and return the first column
-// they did not do: none when the lanes do not fit, or an 8-bit source comes without its pair
-// rows. Available only where the processor has the instructions; on other builds they do
-// nothing and return 0.
+// they did not do (none when the lanes do not fit). Available only where the processor has the
+// instructions; on other builds they do nothing and return 0.
 int32_t RotateBitmapRowAvx2(const TBilinearTurn& Turn, uint8_t* Out, int32_t Row, int32_t Width);
 int32_t RotateBitmapRowAvx512(const TBilinearTurn& Turn, uint8_t* Out, int32_t Row, int32_t Width);
 

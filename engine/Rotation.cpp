@@ -431,8 +431,11 @@ void RotateBitmap(const TLinearBitmap& Source, TLinearBitmap& Dest, double Angle
     turn.DestCentreY = Dest.Height() / 2;
     const TKernel kernel = ActiveKernel();
     const int32_t width = Dest.Width();
+    // The pair rows take twice the source's memory: a very large source is read in place.
+    constexpr int64_t MaxPairBytes = int64_t(64) << 20;
     TLinearBitmap pairs;
-    if (turn.Channels == 1 && kernel >= TKernel::AVX2 && FitsBilinearLanes(turn)) {
+    if (turn.Channels == 1 && kernel >= TKernel::AVX2 && FitsBilinearLanes(turn) &&
+        int64_t(turn.SourceHeight - 1) * 2 * turn.SourceWidth <= MaxPairBytes) {
         pairs.Allocate(2 * turn.SourceWidth, turn.SourceHeight - 1, PixelFormat8, 0);
         MakePairRows(turn, pairs);
         turn.Pairs = pairs.Pixels();

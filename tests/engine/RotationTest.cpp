@@ -2,6 +2,7 @@
 
 #include "bitmap/FileMappedBitmap.h"
 #include "engine/MultiCoreProcessing.h"
+#include "engine/RotateBitmapKernels.h"
 #include "support/EveryKernel.h"
 
 #include "support/EngineReference.h"
@@ -9,9 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <numbers>
+#include <vector>
 
 using namespace stipplor;
 
@@ -205,6 +208,50 @@ TEST_P(TurnTones, RotateBitmapMatchesReferenceOnEveryKernel) {
     EXPECT_EQ(RotatedWithEngine(photo, w, h, reference::Radians(22)),
               reference::Rotate(photo, w, h, reference::Radians(22)));
     SetProcessorCountForTesting(0);
+}
+
+TEST_P(TurnTones, VectorRowsReadTheSourceItselfWithoutPairRows) {
+    // A source too large for pair rows is read in place, two words a sample; the row kernels
+    // are called directly here, on a source whose last row ends its block.
+    if (GetParam() == TKernel::Scalar)
+        GTEST_SKIP() << "the plain row has no pair rows to do without";
+    for (int channels : {1, 3}) {
+        const reference::Image src = NoiseImage(53, 29, channels, 31u * channels);
+        TLinearBitmap s;
+        reference::ToBitmap(src, s);
+        for (double deg : {0.0, 22.0, 135.0, 200.0, 300.0}) {
+            const double t = reference::Radians(deg);
+            int w, h;
+            reference::TurnedSize(53, 29, t, w, h);
+            w += 7;
+            const reference::Image expected = reference::Rotate(src, w, h, t);
+            TBilinearTurn turn;
+            turn.Source = s.DirectRowPointer(0);
+            turn.SourceWidth = 53;
+            turn.SourceHeight = 29;
+            turn.BytesPerLine = s.BytesPerLine();
+            turn.Channels = channels;
+            turn.Cos = std::cos(t);
+            turn.Sin = std::sin(t);
+            turn.SourceCentreX = 53 / 2;
+            turn.SourceCentreY = 29 / 2;
+            turn.DestCentreX = w / 2;
+            turn.DestCentreY = h / 2;
+            for (int row = 0; row < h; ++row) {
+                std::vector<uint8_t> out(size_t(w) * channels, 77);
+                const int32_t done = GetParam() == TKernel::AVX512
+                                         ? RotateBitmapRowAvx512(turn, out.data(), row, w)
+                                         : RotateBitmapRowAvx2(turn, out.data(), row, w);
+                const int group = GetParam() == TKernel::AVX512 ? 16 : 8;
+                ASSERT_EQ(done, w / group * group);
+                for (int i = 0; i < done * channels; ++i)
+                    ASSERT_EQ(out[i], expected.px[size_t(row) * w * channels + i])
+                        << "byte " << i << " of row " << row << " at " << deg << " degrees, "
+                        << channels << " channels";
+                ASSERT_EQ(out[size_t(done) * channels], 77) << "nothing beyond the groups";
+            }
+        }
+    }
 }
 
 TEST_P(TurnBack, RotatePackedBitsMatchesReference) {
