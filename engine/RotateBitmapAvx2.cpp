@@ -73,20 +73,21 @@ STIPPLOR_AVX2 inline __m256i Blend8(__m256i top, __m256i bottom, __m256i uPair, 
 }
 
 template <int Channels, bool FromPairs>
-STIPPLOR_AVX2 int32_t Row8(const TBilinearTurn& t, uint8_t* out, int32_t row, int32_t width) {
+STIPPLOR_AVX2 int32_t Row8(const TBilinearTurn& t, uint8_t* out, int32_t row, int32_t from,
+                           int32_t to) {
     const double ry = row - t.DestCentreY;
     const __m256d cosV = _mm256_set1_pd(t.Cos), sinV = _mm256_set1_pd(t.Sin);
     const __m256d sinRy = _mm256_set1_pd(t.Sin * ry), cosRy = _mm256_set1_pd(t.Cos * ry);
     const __m256d csx = _mm256_set1_pd(t.SourceCentreX), csy = _mm256_set1_pd(t.SourceCentreY);
-    const __m256d first = _mm256_set1_pd(-t.DestCentreX);
+    const __m256d first = _mm256_set1_pd(from - t.DestCentreX);
     __m256d rxLo = _mm256_add_pd(_mm256_setr_pd(0, 1, 2, 3), first);
     __m256d rxHi = _mm256_add_pd(_mm256_setr_pd(4, 5, 6, 7), first);
     const __m256d step = _mm256_set1_pd(8.0);
     const __m256i bpl = _mm256_set1_epi32(FromPairs ? 2 * t.SourceWidth : t.BytesPerLine);
     const __m256i limit = _mm256_set1_epi32(static_cast<int32_t>(ReadableSourceBytes(t) - 4));
 
-    int32_t o = 0;
-    for (; o + 8 <= width; o += 8) {
+    int32_t o = from;
+    for (; o + 8 <= to; o += 8) {
         const TAxis8 col = SampleAxis8(
             _mm256_sub_pd(_mm256_add_pd(csx, _mm256_mul_pd(cosV, rxLo)), sinRy),
             _mm256_sub_pd(_mm256_add_pd(csx, _mm256_mul_pd(cosV, rxHi)), sinRy), t.SourceWidth);
@@ -160,13 +161,14 @@ STIPPLOR_AVX2 int32_t Row8(const TBilinearTurn& t, uint8_t* out, int32_t row, in
 
 } // namespace
 
-int32_t RotateBitmapRowAvx2(const TBilinearTurn& Turn, uint8_t* Out, int32_t Row, int32_t Width) {
+int32_t RotateBitmapRowAvx2(const TBilinearTurn& Turn, uint8_t* Out, int32_t Row, int32_t From,
+                            int32_t To) {
     if (!FitsBilinearLanes(Turn))
-        return 0;
+        return From;
     if (Turn.Channels == 3)
-        return Row8<3, false>(Turn, Out, Row, Width);
-    return Turn.Pairs ? Row8<1, true>(Turn, Out, Row, Width)
-                      : Row8<1, false>(Turn, Out, Row, Width);
+        return Row8<3, false>(Turn, Out, Row, From, To);
+    return Turn.Pairs ? Row8<1, true>(Turn, Out, Row, From, To)
+                      : Row8<1, false>(Turn, Out, Row, From, To);
 }
 
 } // namespace stipplor
@@ -175,8 +177,8 @@ int32_t RotateBitmapRowAvx2(const TBilinearTurn& Turn, uint8_t* Out, int32_t Row
 
 namespace stipplor {
 
-int32_t RotateBitmapRowAvx2(const TBilinearTurn&, uint8_t*, int32_t, int32_t) {
-    return 0;
+int32_t RotateBitmapRowAvx2(const TBilinearTurn&, uint8_t*, int32_t, int32_t From, int32_t) {
+    return From;
 }
 
 } // namespace stipplor

@@ -66,12 +66,13 @@ STIPPLOR_AVX512 inline __m512i Blend16(__m512i top, __m512i bottom, __m512i uPai
 }
 
 template <int Channels, bool FromPairs>
-STIPPLOR_AVX512 int32_t Row16(const TBilinearTurn& t, uint8_t* out, int32_t row, int32_t width) {
+STIPPLOR_AVX512 int32_t Row16(const TBilinearTurn& t, uint8_t* out, int32_t row, int32_t from,
+                              int32_t to) {
     const double ry = row - t.DestCentreY;
     const __m512d cosV = _mm512_set1_pd(t.Cos), sinV = _mm512_set1_pd(t.Sin);
     const __m512d sinRy = _mm512_set1_pd(t.Sin * ry), cosRy = _mm512_set1_pd(t.Cos * ry);
     const __m512d csx = _mm512_set1_pd(t.SourceCentreX), csy = _mm512_set1_pd(t.SourceCentreY);
-    const __m512d first = _mm512_set1_pd(-t.DestCentreX);
+    const __m512d first = _mm512_set1_pd(from - t.DestCentreX);
     __m512d rxLo = _mm512_add_pd(_mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7), first);
     __m512d rxHi = _mm512_add_pd(_mm512_setr_pd(8, 9, 10, 11, 12, 13, 14, 15), first);
     const __m512d step = _mm512_set1_pd(16.0);
@@ -80,8 +81,8 @@ STIPPLOR_AVX512 int32_t Row16(const TBilinearTurn& t, uint8_t* out, int32_t row,
     const __m512i bpl = _mm512_set1_epi32(FromPairs ? 2 * t.SourceWidth : t.BytesPerLine);
     const __m512i limit = _mm512_set1_epi32(static_cast<int32_t>(ReadableSourceBytes(t) - 4));
 
-    int32_t o = 0;
-    for (; o + 16 <= width; o += 16) {
+    int32_t o = from;
+    for (; o + 16 <= to; o += 16) {
         const TAxis16 col = SampleAxis16(
             _mm512_sub_pd(_mm512_add_pd(csx, _mm512_mul_pd(cosV, rxLo)), sinRy),
             _mm512_sub_pd(_mm512_add_pd(csx, _mm512_mul_pd(cosV, rxHi)), sinRy), t.SourceWidth);
@@ -148,13 +149,14 @@ STIPPLOR_AVX512 int32_t Row16(const TBilinearTurn& t, uint8_t* out, int32_t row,
 
 } // namespace
 
-int32_t RotateBitmapRowAvx512(const TBilinearTurn& Turn, uint8_t* Out, int32_t Row, int32_t Width) {
+int32_t RotateBitmapRowAvx512(const TBilinearTurn& Turn, uint8_t* Out, int32_t Row, int32_t From,
+                              int32_t To) {
     if (!FitsBilinearLanes(Turn))
-        return 0;
+        return From;
     if (Turn.Channels == 3)
-        return Row16<3, false>(Turn, Out, Row, Width);
-    return Turn.Pairs ? Row16<1, true>(Turn, Out, Row, Width)
-                      : Row16<1, false>(Turn, Out, Row, Width);
+        return Row16<3, false>(Turn, Out, Row, From, To);
+    return Turn.Pairs ? Row16<1, true>(Turn, Out, Row, From, To)
+                      : Row16<1, false>(Turn, Out, Row, From, To);
 }
 
 } // namespace stipplor
@@ -163,8 +165,8 @@ int32_t RotateBitmapRowAvx512(const TBilinearTurn& Turn, uint8_t* Out, int32_t R
 
 namespace stipplor {
 
-int32_t RotateBitmapRowAvx512(const TBilinearTurn&, uint8_t*, int32_t, int32_t) {
-    return 0;
+int32_t RotateBitmapRowAvx512(const TBilinearTurn&, uint8_t*, int32_t, int32_t From, int32_t) {
+    return From;
 }
 
 } // namespace stipplor

@@ -39,10 +39,13 @@ inline bool FitsBilinearLanes(const TBilinearTurn& Turn) noexcept {
            int64_t(Turn.SourceHeight) * Turn.SourceWidth * 2 < Limit;
 }
 
-// Fill row Row of the destination (Width pixels) from column 0 on and return the first column
-// they did not do (none when the lanes do not fit). Available only where the processor has the
-// instructions; on other builds they do nothing and return 0.
-int32_t RotateBitmapRowAvx2(const TBilinearTurn& Turn, uint8_t* Out, int32_t Row, int32_t Width);
-int32_t RotateBitmapRowAvx512(const TBilinearTurn& Turn, uint8_t* Out, int32_t Row, int32_t Width);
+// Fill columns From..To-1 of row Row of the destination (Out is the row's start) in whole
+// groups from From on and return the first column they did not do (From when the lanes do not
+// fit). Available only where the processor has the instructions; on other builds they do
+// nothing.
+int32_t RotateBitmapRowAvx2(const TBilinearTurn& Turn, uint8_t* Out, int32_t Row, int32_t From,
+                            int32_t To);
+int32_t RotateBitmapRowAvx512(const TBilinearTurn& Turn, uint8_t* Out, int32_t Row, int32_t From,
+                              int32_t To);
 
 } // namespace stipplor

@@ -72,12 +72,12 @@ inline uint8_t Blend(uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t u,
         (v * ((256 - u) * c + u * d) + (256 - v) * ((256 - u) * a + u * b)) >> 16);
 }
 
-// The plain row of RotateBitmap, the reference of the vector kernels: columns From..Width-1.
-void BilinearRow(const TBilinearTurn& t, uint8_t* out, int32_t i, int32_t from, int32_t width) {
+// The plain row of RotateBitmap, the reference of the vector kernels: columns From..To-1.
+void BilinearRow(const TBilinearTurn& t, uint8_t* out, int32_t i, int32_t from, int32_t to) {
     const int32_t channels = t.Channels;
     const double ry = i - t.DestCentreY;
     out += int64_t(from) * channels;
-    for (int32_t o = from; o < width; ++o, out += channels) {
+    for (int32_t o = from; o < to; ++o, out += channels) {
         const double rx = o - t.DestCentreX;
         const double sx = t.SourceCentreX + t.Cos * rx - t.Sin * ry;
         const double sy = t.SourceCentreY + t.Sin * rx + t.Cos * ry;
@@ -94,6 +94,40 @@ void BilinearRow(const TBilinearTurn& t, uint8_t* out, int32_t i, int32_t from, 
             out[ch] = Blend(top[ch], top[ch + channels], bottom[ch], bottom[ch + channels],
                             col.Weight, row.Weight);
     }
+}
+
+// Columns From..To-1 of a destination row.
+struct TColumnRun {
+    int32_t From, To;
+};
+
+// The columns of row i that may sample the source; every other column becomes 0. Each source
+// coordinate is an affine function of the column, rounded once per operation, and so monotone
+// along the row: the columns whose coordinate lies in (-1, extent), the ones that sample,
+// form one run. The run is found from the unrounded functions and widened by two columns,
+// far more than the rounding (a few units in the last place) can move its ends; a coordinate
+// that hardly changes along the row (a turn within a thousandth of a right angle) does not
+// narrow it at all.
+TColumnRun SampledColumns(const TBilinearTurn& t, int32_t i, int32_t width) {
+    constexpr double FlatSlope = 1e-3;
+    const double ry = i - t.DestCentreY;
+    double low = 0, high = width;
+    auto narrow = [&](double slope, double atCentre, double extent) {
+        if (std::fabs(slope) < FlatSlope)
+            return;
+        const double a = t.DestCentreX + (-1.0 - atCentre) / slope;
+        const double b = t.DestCentreX + (extent - atCentre) / slope;
+        low = std::max(low, std::min(a, b));
+        high = std::min(high, std::max(a, b));
+    };
+    narrow(t.Cos, t.SourceCentreX - t.Sin * ry, t.SourceWidth);
+    narrow(t.Sin, t.SourceCentreY + t.Cos * ry, t.SourceHeight);
+    if (!(low <= high))
+        return {0, 0};
+    const auto column = [&](double c) {
+        return static_cast<int32_t>(std::clamp(c, 0.0, static_cast<double>(width)));
+    };
+    return {column(std::floor(low) - 2), column(std::ceil(high) + 3)};
 }
 
 // The pair rows of an 8-bit source (see TBilinearTurn::Pairs).
@@ -443,12 +477,16 @@ void RotateBitmap(const TLinearBitmap& Source, TLinearBitmap& Dest, double Angle
 
     ForEachRow(Dest.Height(), !Dest.IsWindowed(), [&](int32_t i) {
         uint8_t* out = Dest.RowPointer(i);
-        int32_t from = 0;
+        const TColumnRun run = SampledColumns(turn, i, width);
+        std::memset(out, 0, size_t(run.From) * turn.Channels);
+        int32_t done = run.From;
         if (kernel >= TKernel::AVX512)
-            from = RotateBitmapRowAvx512(turn, out, i, width);
+            done = RotateBitmapRowAvx512(turn, out, i, run.From, run.To);
         else if (kernel >= TKernel::AVX2)
-            from = RotateBitmapRowAvx2(turn, out, i, width);
-        BilinearRow(turn, out, i, from, width);
+            done = RotateBitmapRowAvx2(turn, out, i, run.From, run.To);
+        BilinearRow(turn, out, i, done, run.To);
+        std::memset(out + size_t(run.To) * turn.Channels, 0,
+                    size_t(width - run.To) * turn.Channels);
     });
 }
 

@@ -163,11 +163,12 @@ TEST(Rotation, RotateBitmapMatchesReferenceAndClearsOutside) {
 }
 
 TEST_P(TurnTones, RotateBitmapMatchesReferenceOnEveryKernel) {
-    // Angles in all four quadrants and near right angles; widths that leave every remainder of
-    // a vector; sources of two columns or rows, whose last column or row is sampled at full
-    // weight; destinations larger than the turned source, so that whole runs fall outside.
-    const double degrees[] = {0,   7,   22,  45,  67,  89.99, 90,  90.01, 135,
-                              181, 200, 269, 271, 300, 338,   -22, 359.9};
+    // Angles in all four quadrants and near right angles (where a row runs along the source's
+    // columns or hardly moves across them); widths that leave every remainder of a vector;
+    // sources of two columns or rows, whose last column or row is sampled at full weight;
+    // destinations larger than the turned source, so that whole runs fall outside.
+    const double degrees[] = {0,   0.05, 7,   22,  45,  67,  89.94, 89.99, 90,    90.01,
+                              135, 181,  200, 269, 271, 300, 338,   -22,   359.9, 359.95};
     struct Size {
         int w, h;
     } const sizes[] = {{37, 23}, {2, 2}, {2, 9}, {9, 2}, {64, 17}, {101, 3}};
@@ -240,8 +241,8 @@ TEST_P(TurnTones, VectorRowsReadTheSourceItselfWithoutPairRows) {
             for (int row = 0; row < h; ++row) {
                 std::vector<uint8_t> out(size_t(w) * channels, 77);
                 const int32_t done = GetParam() == TKernel::AVX512
-                                         ? RotateBitmapRowAvx512(turn, out.data(), row, w)
-                                         : RotateBitmapRowAvx2(turn, out.data(), row, w);
+                                         ? RotateBitmapRowAvx512(turn, out.data(), row, 0, w)
+                                         : RotateBitmapRowAvx2(turn, out.data(), row, 0, w);
                 const int group = GetParam() == TKernel::AVX512 ? 16 : 8;
                 ASSERT_EQ(done, w / group * group);
                 for (int i = 0; i < done * channels; ++i)
