@@ -111,6 +111,31 @@ int64_t NonzeroPixels(const TLinearBitmap& Bitmap) {
     return n;
 }
 
+// The first byte of row[0..width) that is not 0, or width; the last one, or -1.
+int32_t FirstNonzero(const uint8_t* row, int32_t width) {
+    int32_t x = 0;
+    for (uint64_t word = 0; x + 8 <= width; x += 8) {
+        std::memcpy(&word, row + x, 8);
+        if (word)
+            break;
+    }
+    while (x < width && row[x] == 0)
+        ++x;
+    return x;
+}
+
+int32_t LastNonzero(const uint8_t* row, int32_t width) {
+    int32_t x = width;
+    for (uint64_t word = 0; x >= 8; x -= 8) {
+        std::memcpy(&word, row + x - 8, 8);
+        if (word)
+            break;
+    }
+    while (x > 0 && row[x - 1] == 0)
+        --x;
+    return x - 1;
+}
+
 // The dot table in the forms the screening loop uses: rows of bytes for 8-bit targets and
 // rows of bits in 32-bit words (bit 0 leftmost) for turned screens.
 class TDotRows {
@@ -175,17 +200,40 @@ private:
         const uint8_t* in[Rows];
         uint8_t* out[Rows];
         int32_t carry[Rows]; // biased
+        // A turned plane is 0 around the picture. Where a tone of 0 meets no carry, the entry
+        // is 0 and, the level of entry 0 being 0, the carry stays 0: before the first nonzero
+        // tone of the rows, and after the last once a row's carry has run out, the entries
+        // are filled without running the chain.
+        int32_t first = 0, last = width - 1;
+        if (levels_[0] == 0) {
+            first = width;
+            last = -1;
+            for (int r = 0; r < Rows; ++r) {
+                first = std::min(first, FirstNonzero(tones[r], width));
+                last = std::max(last, LastNonzero(tones[r], width));
+            }
+        }
         for (int r = 0; r < Rows; ++r) {
             in[r] = tones[r];
             out[r] = entries[r];
             carry[r] = Bias;
+            std::memset(out[r], 0, size_t(std::min(first, width)));
         }
-        for (int32_t x = 0; x < width; ++x)
+        for (int32_t x = first; x <= last; ++x)
             for (int r = 0; r < Rows; ++r) {
                 const int32_t sum = in[r][x] + carry[r];
                 out[r][x] = entryOfSum_[sum];
                 carry[r] = biasedCarryOfSum_[sum];
             }
+        for (int r = 0; r < Rows; ++r) {
+            int32_t x = std::max(first, last + 1);
+            for (; x < width && (in[r][x] != 0 || carry[r] != Bias); ++x) {
+                const int32_t sum = in[r][x] + carry[r];
+                out[r][x] = entryOfSum_[sum];
+                carry[r] = biasedCarryOfSum_[sum];
+            }
+            std::memset(out[r] + x, 0, size_t(width - x));
+        }
     }
 
     int32_t n_;
