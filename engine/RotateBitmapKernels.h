@@ -1,6 +1,7 @@
 #pragma once
 // The row kernels of RotateBitmap. The plain loop in Rotation.cpp is the reference; each vector
-// kernel does whole groups of pixels from the start of a row and leaves the rest to it.
+// kernel does whole groups of pixels from the start of a run of columns and leaves the rest to
+// it.
 #include <cstdint>
 
 namespace stipplor {
