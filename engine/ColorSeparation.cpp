@@ -154,10 +154,13 @@ void MakeGreyPlane(const TLinearBitmap& Source, TLinearBitmap& Dest, float Gamma
         std::array<uint8_t, 6 * 255 + 1> bySum;
         for (int s = 0; s < static_cast<int>(bySum.size()); ++s)
             bySum[s] = RoundToByte(s / 6.0);
+        const bool vector = ActiveKernel() >= TKernel::AVX512;
         ForEachRow(Source.Height(), parallel, [&](int32_t y) {
             const uint8_t* src = Source.RowPointer(y);
             uint8_t* dst = Dest.RowPointer(y);
-            for (int32_t x = 0; x < width; ++x, src += 3)
+            const int32_t from = vector ? GreyRowAvx512(src, dst, width) : 0;
+            src += 3 * int64_t(from);
+            for (int32_t x = from; x < width; ++x, src += 3)
                 dst[x] = bySum[2 * src[2] + 3 * src[1] + src[0]];
         });
         return;

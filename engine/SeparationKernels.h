@@ -1,7 +1,7 @@
 #pragma once
-// The row kernels of the direct CMYK separation. The plain loop in ColorSeparation.cpp is the
-// reference; a vector kernel does whole groups of pixels from the start of a row and leaves
-// the rest to it.
+// The row kernels of the separation. The plain loops in ColorSeparation.cpp are the reference;
+// a vector kernel does whole groups of pixels from the start of a row and leaves the rest to
+// them.
 #include <array>
 #include <cstdint>
 
@@ -18,5 +18,9 @@ struct TCMYKTables {
 // other builds it does nothing and returns 0.
 int32_t SeparateCMYKRowAvx512(const TCMYKTables& Tables, const uint8_t* Source, uint8_t* C,
                               uint8_t* M, uint8_t* Y, uint8_t* K, int32_t Width);
+
+// The grey plane of a 24-bit row with gamma 1, Round((2 * red + 3 * green + blue) / 6), from
+// pixel 0 on; returns the first pixel it did not do. AVX-512 as above.
+int32_t GreyRowAvx512(const uint8_t* Source, uint8_t* Grey, int32_t Width);
 
 } // namespace stipplor

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -281,6 +282,35 @@ TEST_P(SeparationOnEveryKernel, CMYKOfEveryPixelFollowsTheFormulas) {
                                   RefCmyk(picture.RowPointer(row) + 3 * x, u, gamma))
                             << "pixel " << x << "," << row << " of width " << width << ", u " << u
                             << ", gamma " << gamma;
+            }
+    }
+}
+
+TEST_P(SeparationOnEveryKernel, GreyWithGammaOneRoundsEverySumOfTheTwoThreeOneRule) {
+    // Row 0 holds a pixel for every sum 2r + 3g + b from 0 to 1530 (halves among them, which
+    // round to even); the other rows random pixels, at widths around the vector groups.
+    constexpr int Sums = 6 * 255 + 1;
+    uint32_t seed = 11;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    for (int width : {1, 31, 32, 33, 100, Sums}) {
+        TLinearBitmap picture, grey;
+        picture.Allocate(width, 3, PixelFormat24);
+        for (int x = 0; x < width; ++x) {
+            const int s = x * (Sums - 1) / std::max(1, width - 1);
+            const int r = std::min(255, s / 2), g = std::min(255, (s - 2 * r) / 3);
+            uint8_t* p = picture.RowPointer(0) + 3 * x;
+            p[2] = uint8_t(r), p[1] = uint8_t(g), p[0] = uint8_t(s - 2 * r - 3 * g);
+            for (int y = 1; y < 3; ++y)
+                for (int c = 0; c < 3; ++c)
+                    picture.RowPointer(y)[3 * x + c] = uint8_t(next() >> 24);
+        }
+        MakeGreyPlane(picture, grey, 1.0f);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < width; ++x) {
+                const uint8_t* p = picture.RowPointer(y) + 3 * x;
+                const int sum = 2 * p[2] + 3 * p[1] + p[0];
+                ASSERT_EQ(grey.RowPointer(y)[x], int(std::nearbyint(sum / 6.0)))
+                    << "pixel " << x << "," << y << " of width " << width << ", sum " << sum;
             }
     }
 }

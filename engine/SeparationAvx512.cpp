@@ -1,12 +1,17 @@
-// The direct CMYK separation thirty-two pixels at a time with AVX-512, in 16-bit lanes.
+// The separation kernels with AVX-512, thirty-two pixels at a time in 16-bit lanes.
 //
-// Why the result is the plain loop's to the bit: the table look-ups are word permutes of the
-// very tables; 255 - v, the minimum and the comparison with 255 are exact in 16-bit lanes;
-// the scaling is the same IEEE double division 255 / (255 - K) and product (ink - K) * f,
-// rounded half to even by the conversion's own rounding mode (never the environment's), as
-// RoundToByte does. K never exceeds the ink, so the product stays within 0..255 and the clamp
-// of RoundToByte never acts; where K is 255 the ink is 255 too, the difference 0, and the
-// divisor is made 1 so that 0 comes out without a NaN.
+// Why the direct CMYK separation is the plain loop's to the bit: the table look-ups are word
+// permutes of the very tables; 255 - v, the minimum and the comparison with 255 are exact in
+// 16-bit lanes; the scaling is the same IEEE double division 255 / (255 - K) and product
+// (ink - K) * f, rounded half to even by the conversion's own rounding mode (never the
+// environment's), as RoundToByte does. K never exceeds the ink, so the product stays within
+// 0..255 and the clamp of RoundToByte never acts; where K is 255 the ink is 255 too, the
+// difference 0, and the divisor is made 1 so that 0 comes out without a NaN.
+//
+// Why the grey plane is: 2r + 3g + b is exact in 16 bits (at most 1530); its quotient by 6 is
+// the high half of the product with 10923, which exceeds s / 6 by at most s / 196608 < 1/128,
+// too little to reach the next integer from a remainder of at most 5/6; and the remainder
+// rounds as the division of the plain loop does: up above 3, to even at 3.
 #include "engine/SeparationKernels.h"
 
 #include "engine/VectorTargets.h"
@@ -57,9 +62,21 @@ STIPPLOR_AVX512 TChannelPick ChannelPick(int offset) {
     return {v, _mm512_cmpge_epu16_mask(v, _mm512_set1_epi16(64))};
 }
 
-STIPPLOR_AVX512 inline __m512i Pick(const TChannelPick& p, __m512i w0, __m512i w1, __m512i w2) {
-    return _mm512_mask_permutexvar_epi16(_mm512_permutex2var_epi16(w0, p.Index, w1), p.FromLast,
-                                         p.Index, w2);
+// The 96 bytes of 32 pixels as words.
+struct TWords96 {
+    __m512i W0, W1, W2;
+};
+
+STIPPLOR_AVX512 inline TWords96 LoadPixels(const uint8_t* s) {
+    auto words = [&](int at) STIPPLOR_AVX512 {
+        return _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + at)));
+    };
+    return {words(0), words(32), words(64)};
+}
+
+STIPPLOR_AVX512 inline __m512i Pick(const TChannelPick& p, const TWords96& w) {
+    return _mm512_mask_permutexvar_epi16(_mm512_permutex2var_epi16(w.W0, p.Index, w.W1), p.FromLast,
+                                         p.Index, w.W2);
 }
 
 // 32 words as four groups of eight doubles.
@@ -104,16 +121,10 @@ STIPPLOR_AVX512 int32_t SeparateCMYKRowAvx512(const TCMYKTables& Tables, const u
 
     int32_t x = 0;
     for (; x + 32 <= Width; x += 32) {
-        const uint8_t* s = Source + 3 * int64_t(x);
-        const __m512i w0 =
-            _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s)));
-        const __m512i w1 =
-            _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 32)));
-        const __m512i w2 =
-            _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 64)));
-        const __m512i c = _mm512_sub_epi16(full, Lookup(gamma, Pick(red, w0, w1, w2)));
-        const __m512i m = _mm512_sub_epi16(full, Lookup(gamma, Pick(green, w0, w1, w2)));
-        const __m512i y = _mm512_sub_epi16(full, Lookup(gamma, Pick(blue, w0, w1, w2)));
+        const TWords96 w = LoadPixels(Source + 3 * int64_t(x));
+        const __m512i c = _mm512_sub_epi16(full, Lookup(gamma, Pick(red, w)));
+        const __m512i m = _mm512_sub_epi16(full, Lookup(gamma, Pick(green, w)));
+        const __m512i y = _mm512_sub_epi16(full, Lookup(gamma, Pick(blue, w)));
         const __m512i k = Lookup(black, _mm512_min_epu16(c, _mm512_min_epu16(m, y)));
         const __mmask32 allBlack = _mm512_cmpeq_epi16_mask(k, full);
         const __m512i divisor =
@@ -130,6 +141,27 @@ STIPPLOR_AVX512 int32_t SeparateCMYKRowAvx512(const TCMYKTables& Tables, const u
     return x;
 }
 
+STIPPLOR_AVX512 int32_t GreyRowAvx512(const uint8_t* Source, uint8_t* Grey, int32_t Width) {
+    const TChannelPick blue = ChannelPick(0), green = ChannelPick(1), red = ChannelPick(2);
+    const __m512i six = _mm512_set1_epi16(6), three = _mm512_set1_epi16(3);
+    int32_t x = 0;
+    for (; x + 32 <= Width; x += 32) {
+        const TWords96 w = LoadPixels(Source + 3 * int64_t(x));
+        const __m512i r = Pick(red, w), g = Pick(green, w), b = Pick(blue, w);
+        const __m512i sum = _mm512_add_epi16(
+            _mm512_add_epi16(_mm512_add_epi16(r, r), _mm512_add_epi16(g, _mm512_add_epi16(g, g))),
+            b);
+        const __m512i q = _mm512_mulhi_epu16(sum, _mm512_set1_epi16(10923));
+        const __m512i rest = _mm512_sub_epi16(sum, _mm512_mullo_epi16(q, six));
+        const __mmask32 up = _mm512_cmpgt_epu16_mask(rest, three) |
+                             (_mm512_cmpeq_epi16_mask(rest, three) &
+                              _mm512_test_epi16_mask(q, _mm512_set1_epi16(1)));
+        const __m512i grey = _mm512_mask_add_epi16(q, up, q, _mm512_set1_epi16(1));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(Grey + x), _mm512_cvtepi16_epi8(grey));
+    }
+    return x;
+}
+
 } // namespace stipplor
 
 #else
@@ -138,6 +170,10 @@ namespace stipplor {
 
 int32_t SeparateCMYKRowAvx512(const TCMYKTables&, const uint8_t*, uint8_t*, uint8_t*, uint8_t*,
                               uint8_t*, int32_t) {
+    return 0;
+}
+
+int32_t GreyRowAvx512(const uint8_t*, uint8_t*, int32_t) {
     return 0;
 }
 
