@@ -235,12 +235,15 @@ void SplitRGB(const TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap&
         const int32_t width = src.Width();
         const bool parallel =
             WorthThreads(src) && RowsMayRunInParallel(RPlane, GPlane) && !BPlane.IsWindowed();
+        const bool vector = ActiveKernel() >= TKernel::AVX512;
         ForEachRow(src.Height(), parallel, [&](int32_t y) {
             const uint8_t* s = src.RowPointer(y);
             uint8_t* r = RPlane.RowPointer(y);
             uint8_t* g = GPlane.RowPointer(y);
             uint8_t* b = BPlane.RowPointer(y);
-            for (int32_t x = 0; x < width; ++x, s += 3) {
+            const int32_t from = vector ? SplitRowAvx512(s, r, g, b, width) : 0;
+            s += 3 * int64_t(from);
+            for (int32_t x = from; x < width; ++x, s += 3) {
                 b[x] = s[0];
                 g[x] = s[1];
                 r[x] = s[2];

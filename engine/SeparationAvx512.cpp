@@ -11,7 +11,8 @@
 // Why the grey plane is: 2r + 3g + b is exact in 16 bits (at most 1530); its quotient by 6 is
 // the high half of the product with 10923, which exceeds s / 6 by at most s / 196608 < 1/128,
 // too little to reach the next integer from a remainder of at most 5/6; and the remainder
-// rounds as the division of the plain loop does: up above 3, to even at 3.
+// rounds as the division of the plain loop does: up above 3, to even at 3. The channel split
+// only moves bytes.
 #include "engine/SeparationKernels.h"
 
 #include "engine/VectorTargets.h"
@@ -162,6 +163,20 @@ STIPPLOR_AVX512 int32_t GreyRowAvx512(const uint8_t* Source, uint8_t* Grey, int3
     return x;
 }
 
+STIPPLOR_AVX512 int32_t SplitRowAvx512(const uint8_t* Source, uint8_t* R, uint8_t* G, uint8_t* B,
+                                       int32_t Width) {
+    const TChannelPick blue = ChannelPick(0), green = ChannelPick(1), red = ChannelPick(2);
+    int32_t x = 0;
+    for (; x + 32 <= Width; x += 32) {
+        const TWords96 w = LoadPixels(Source + 3 * int64_t(x));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(R + x), _mm512_cvtepi16_epi8(Pick(red, w)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(G + x),
+                            _mm512_cvtepi16_epi8(Pick(green, w)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(B + x), _mm512_cvtepi16_epi8(Pick(blue, w)));
+    }
+    return x;
+}
+
 } // namespace stipplor
 
 #else
@@ -174,6 +189,10 @@ int32_t SeparateCMYKRowAvx512(const TCMYKTables&, const uint8_t*, uint8_t*, uint
 }
 
 int32_t GreyRowAvx512(const uint8_t*, uint8_t*, int32_t) {
+    return 0;
+}
+
+int32_t SplitRowAvx512(const uint8_t*, uint8_t*, uint8_t*, uint8_t*, int32_t) {
     return 0;
 }
 

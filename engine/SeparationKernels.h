@@ -23,4 +23,8 @@ int32_t SeparateCMYKRowAvx512(const TCMYKTables& Tables, const uint8_t* Source, 
 // pixel 0 on; returns the first pixel it did not do. AVX-512 as above.
 int32_t GreyRowAvx512(const uint8_t* Source, uint8_t* Grey, int32_t Width);
 
+// The red, green and blue bytes of a 24-bit row into their planes, from pixel 0 on; returns
+// the first pixel it did not do. AVX-512 as above.
+int32_t SplitRowAvx512(const uint8_t* Source, uint8_t* R, uint8_t* G, uint8_t* B, int32_t Width);
+
 } // namespace stipplor

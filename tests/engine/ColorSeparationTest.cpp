@@ -314,3 +314,15 @@ TEST_P(SeparationOnEveryKernel, GreyWithGammaOneRoundsEverySumOfTheTwoThreeOneRu
             }
     }
 }
+
+TEST_P(SeparationOnEveryKernel, ChannelPlanesTakeTheirBytesAtEveryWidth) {
+    for (int width : {1, 31, 32, 33, 95, 130}) {
+        TLinearBitmap picture;
+        MakePicture(picture, width, 3);
+        TPlaneSet planes = MakeRGBPlanes(picture);
+        for (int y = 0; y < 3; ++y)
+            for (int i = 0; i < 3 * width; ++i)
+                ASSERT_EQ(planes[2 - i % 3].RowPointer(y)[i / 3], picture.RowPointer(y)[i])
+                    << "byte " << i << " of row " << y << " at width " << width;
+    }
+}
