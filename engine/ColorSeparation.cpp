@@ -53,8 +53,9 @@ void AllocatePlaneLike(TLinearBitmap& Plane, const TLinearBitmap& Source) {
     Plane.SetPalette(GrayPalette.data());
 }
 
-void MapRowBytes(const TToneTable& Table, uint8_t* row, int64_t count) {
-    for (int64_t i = 0; i < count; ++i)
+void MapRowBytes(const TToneTable& Table, uint8_t* row, int64_t count, TKernel kernel) {
+    const int64_t from = kernel >= TKernel::AVX512 ? MapBytesAvx512(Table, row, count) : 0;
+    for (int64_t i = from; i < count; ++i)
         row[i] = Table[row[i]];
 }
 
@@ -132,8 +133,9 @@ void ApplyTable(const TToneTable& Table, TLinearBitmap& Bitmap, int32_t Channel)
         return;
     }
     const int32_t rowBytes = Bitmap.BytesPerLine();
+    const TKernel kernel = ActiveKernel();
     ForEachRow(Bitmap.Height(), parallel,
-               [&](int32_t y) { MapRowBytes(Table, Bitmap.RowPointer(y), rowBytes); });
+               [&](int32_t y) { MapRowBytes(Table, Bitmap.RowPointer(y), rowBytes, kernel); });
 }
 
 void MakeGreyPlane(const TLinearBitmap& Source, TLinearBitmap& Dest, float Gamma) {

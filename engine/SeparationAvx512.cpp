@@ -12,7 +12,7 @@
 // the high half of the product with 10923, which exceeds s / 6 by at most s / 196608 < 1/128,
 // too little to reach the next integer from a remainder of at most 5/6; and the remainder
 // rounds as the division of the plain loop does: up above 3, to even at 3. The channel split
-// only moves bytes.
+// only moves bytes, and a tone table maps them by word permutes of the very table.
 #include "engine/SeparationKernels.h"
 
 #include "engine/VectorTargets.h"
@@ -177,6 +177,20 @@ STIPPLOR_AVX512 int32_t SplitRowAvx512(const uint8_t* Source, uint8_t* R, uint8_
     return x;
 }
 
+STIPPLOR_AVX512 int64_t MapBytesAvx512(const std::array<uint8_t, 256>& Table, uint8_t* Bytes,
+                                       int64_t Count) {
+    if (Count < 32)
+        return 0;
+    const TWordTable table = LoadTable(Table);
+    int64_t i = 0;
+    for (; i + 32 <= Count; i += 32) {
+        auto* at = reinterpret_cast<__m256i*>(Bytes + i);
+        _mm256_storeu_si256(
+            at, _mm512_cvtepi16_epi8(Lookup(table, _mm512_cvtepu8_epi16(_mm256_loadu_si256(at)))));
+    }
+    return i;
+}
+
 } // namespace stipplor
 
 #else
@@ -193,6 +207,10 @@ int32_t GreyRowAvx512(const uint8_t*, uint8_t*, int32_t) {
 }
 
 int32_t SplitRowAvx512(const uint8_t*, uint8_t*, uint8_t*, uint8_t*, int32_t) {
+    return 0;
+}
+
+int64_t MapBytesAvx512(const std::array<uint8_t, 256>&, uint8_t*, int64_t) {
     return 0;
 }
 

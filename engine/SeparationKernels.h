@@ -27,4 +27,8 @@ int32_t GreyRowAvx512(const uint8_t* Source, uint8_t* Grey, int32_t Width);
 // the first pixel it did not do. AVX-512 as above.
 int32_t SplitRowAvx512(const uint8_t* Source, uint8_t* R, uint8_t* G, uint8_t* B, int32_t Width);
 
+// Bytes[i] := Table[Bytes[i]] from i = 0 on; returns the first byte it did not map. AVX-512 as
+// above.
+int64_t MapBytesAvx512(const std::array<uint8_t, 256>& Table, uint8_t* Bytes, int64_t Count);
+
 } // namespace stipplor

@@ -326,3 +326,25 @@ TEST_P(SeparationOnEveryKernel, ChannelPlanesTakeTheirBytesAtEveryWidth) {
                     << "byte " << i << " of row " << y << " at width " << width;
     }
 }
+
+TEST_P(SeparationOnEveryKernel, ToneTablesMapEveryByteAtEveryWidth) {
+    uint32_t seed = 17;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    TToneTable table;
+    for (auto& v : table)
+        v = uint8_t(next() >> 24);
+    for (TPixelFormat format : {PixelFormat8, PixelFormat24})
+        for (int width : {1, 31, 32, 33, 77}) {
+            TLinearBitmap bitmap, before;
+            bitmap.Allocate(width, 4, format);
+            for (int y = 0; y < 4; ++y)
+                for (int i = 0; i < bitmap.BytesPerLine(); ++i)
+                    bitmap.RowPointer(y)[i] = uint8_t(next() >> 24);
+            before.Assign(bitmap);
+            ApplyTable(table, bitmap, 3);
+            for (int y = 0; y < 4; ++y)
+                for (int i = 0; i < bitmap.BytesPerLine(); ++i)
+                    ASSERT_EQ(bitmap.RowPointer(y)[i], table[before.RowPointer(y)[i]])
+                        << "byte " << i << " of row " << y << " at width " << width;
+        }
+}
