@@ -1,7 +1,9 @@
 #include "engine/ColorSeparation.h"
 
 #include "core/Rounding.h"
+#include "engine/Kernels.h"
 #include "engine/RowLoop.h"
+#include "engine/SeparationKernels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,8 +17,13 @@ constexpr double BlueWeight = 29.312;
 constexpr double GreenWeight = 150.1696;
 constexpr double RedWeight = 76.5184;
 constexpr int32_t MaxEncodeIndex = TLuminanceTables::EncodeEntries - 1;
-// Below this many bytes a table is applied on the calling thread: threads cost more.
+// Below this many bytes a bitmap's rows are done on the calling thread: threads cost more.
 constexpr int64_t ParallelTableBytes = 2097152;
+
+bool WorthThreads(const TLinearBitmap& Bitmap) {
+    return !Bitmap.IsWindowed() &&
+           static_cast<int64_t>(Bitmap.BytesPerLine()) * Bitmap.Height() > ParallelTableBytes;
+}
 
 // The weighted products of each channel value, computed once: the per-pixel sum then adds
 // the very same doubles the formula would multiply out.
@@ -46,8 +53,9 @@ void AllocatePlaneLike(TLinearBitmap& Plane, const TLinearBitmap& Source) {
     Plane.SetPalette(GrayPalette.data());
 }
 
-void MapRowBytes(const TToneTable& Table, uint8_t* row, int64_t count) {
-    for (int64_t i = 0; i < count; ++i)
+void MapRowBytes(const TToneTable& Table, uint8_t* row, int64_t count, TKernel kernel) {
+    const int64_t from = kernel >= TKernel::AVX512 ? MapBytesAvx512(Table, row, count) : 0;
+    for (int64_t i = from; i < count; ++i)
         row[i] = Table[row[i]];
 }
 
@@ -114,25 +122,20 @@ uint8_t LuminanceOf(const TLuminanceTables& Tables, uint32_t Colour) {
 void ApplyTable(const TToneTable& Table, TLinearBitmap& Bitmap, int32_t Channel) {
     if (!Bitmap.Allocated())
         return;
-    const int32_t height = Bitmap.Height();
+    const bool parallel = WorthThreads(Bitmap);
     if (Bitmap.PixelFormat() == PixelFormat24 && Channel >= 0 && Channel <= 2) {
         const int32_t width = Bitmap.Width();
-        for (int32_t y = 0; y < height; ++y) {
+        ForEachRow(Bitmap.Height(), parallel, [&](int32_t y) {
             uint8_t* p = Bitmap.RowPointer(y) + Channel;
             for (int32_t x = 0; x < width; ++x, p += 3)
                 *p = Table[*p];
-        }
+        });
         return;
     }
     const int32_t rowBytes = Bitmap.BytesPerLine();
-    const bool large = static_cast<int64_t>(rowBytes) * height > ParallelTableBytes;
-    if (large && !Bitmap.IsWindowed()) {
-        ParallelFor(0, height - 1,
-                    [&](int32_t y) { MapRowBytes(Table, Bitmap.DirectRowPointer(y), rowBytes); });
-        return;
-    }
-    for (int32_t y = 0; y < height; ++y)
-        MapRowBytes(Table, Bitmap.RowPointer(y), rowBytes);
+    const TKernel kernel = ActiveKernel();
+    ForEachRow(Bitmap.Height(), parallel,
+               [&](int32_t y) { MapRowBytes(Table, Bitmap.RowPointer(y), rowBytes, kernel); });
 }
 
 void MakeGreyPlane(const TLinearBitmap& Source, TLinearBitmap& Dest, float Gamma) {
@@ -153,10 +156,13 @@ void MakeGreyPlane(const TLinearBitmap& Source, TLinearBitmap& Dest, float Gamma
         std::array<uint8_t, 6 * 255 + 1> bySum;
         for (int s = 0; s < static_cast<int>(bySum.size()); ++s)
             bySum[s] = RoundToByte(s / 6.0);
+        const bool vector = ActiveKernel() >= TKernel::AVX512;
         ForEachRow(Source.Height(), parallel, [&](int32_t y) {
             const uint8_t* src = Source.RowPointer(y);
             uint8_t* dst = Dest.RowPointer(y);
-            for (int32_t x = 0; x < width; ++x, src += 3)
+            const int32_t from = vector ? GreyRowAvx512(src, dst, width) : 0;
+            src += 3 * int64_t(from);
+            for (int32_t x = from; x < width; ++x, src += 3)
                 dst[x] = bySum[2 * src[2] + 3 * src[1] + src[0]];
         });
         return;
@@ -194,8 +200,7 @@ void MakeGreyInPlace(TLinearBitmap& Bitmap, float Gamma) {
         const uint8_t* entry = palette + 3 * i;
         map[i] = LuminanceOf(*tables, entry[0] | (entry[1] << 8) | (uint32_t(entry[2]) << 16));
     }
-    for (int32_t y = 0; y < Bitmap.Height(); ++y)
-        MapRowBytes(map, Bitmap.RowPointer(y), Bitmap.BytesPerLine());
+    ApplyTable(map, Bitmap, 3);
     Bitmap.SetPalette(GrayPalette.data());
 }
 
@@ -230,17 +235,22 @@ void SplitRGB(const TLinearBitmap& Source, TLinearBitmap& RPlane, TLinearBitmap&
         for (TLinearBitmap* plane : {&RPlane, &GPlane, &BPlane})
             AllocatePlaneLike(*plane, src);
         const int32_t width = src.Width();
-        for (int32_t y = 0; y < src.Height(); ++y) {
+        const bool parallel =
+            WorthThreads(src) && RowsMayRunInParallel(RPlane, GPlane) && !BPlane.IsWindowed();
+        const bool vector = ActiveKernel() >= TKernel::AVX512;
+        ForEachRow(src.Height(), parallel, [&](int32_t y) {
             const uint8_t* s = src.RowPointer(y);
             uint8_t* r = RPlane.RowPointer(y);
             uint8_t* g = GPlane.RowPointer(y);
             uint8_t* b = BPlane.RowPointer(y);
-            for (int32_t x = 0; x < width; ++x, s += 3) {
+            const int32_t from = vector ? SplitRowAvx512(s, r, g, b, width) : 0;
+            s += 3 * int64_t(from);
+            for (int32_t x = from; x < width; ++x, s += 3) {
                 b[x] = s[0];
                 g[x] = s[1];
                 r[x] = s[2];
             }
-        }
+        });
     });
 }
 
@@ -285,25 +295,31 @@ void SeparateCMYK(const TLinearBitmap& Source, TLinearBitmap& CPlane, TLinearBit
             scaled[k * 256 + d] = RoundToByte(d * f);
     }
 
-    SeparateIntoFourPlanes(Source, CPlane, MPlane, YPlane, KPlane,
-                           [&](const uint8_t* s, uint8_t* cRow, uint8_t* mRow, uint8_t* yRow,
-                               uint8_t* kRow, int32_t width) {
-                               for (int32_t x = 0; x < width; ++x, s += 3) {
-                                   const int c = 255 - gamma[s[2]];
-                                   const int m = 255 - gamma[s[1]];
-                                   const int ye = 255 - gamma[s[0]];
-                                   const int k = black[std::min({c, m, ye})];
-                                   const uint8_t* row = scaled.data() + k * 256;
-                                   kRow[x] = static_cast<uint8_t>(k);
-                                   if (k == 255) {
-                                       cRow[x] = mRow[x] = yRow[x] = 0;
-                                       continue;
-                                   }
-                                   cRow[x] = row[static_cast<uint8_t>(c - k)];
-                                   mRow[x] = row[static_cast<uint8_t>(m - k)];
-                                   yRow[x] = row[static_cast<uint8_t>(ye - k)];
-                               }
-                           });
+    const TCMYKTables tables{&gamma, &black};
+    const bool vector = ActiveKernel() >= TKernel::AVX512;
+    SeparateIntoFourPlanes(
+        Source, CPlane, MPlane, YPlane, KPlane,
+        [&](const uint8_t* s, uint8_t* cRow, uint8_t* mRow, uint8_t* yRow, uint8_t* kRow,
+            int32_t width) {
+            const int32_t from =
+                vector ? SeparateCMYKRowAvx512(tables, s, cRow, mRow, yRow, kRow, width) : 0;
+            s += 3 * int64_t(from);
+            for (int32_t x = from; x < width; ++x, s += 3) {
+                const int c = 255 - gamma[s[2]];
+                const int m = 255 - gamma[s[1]];
+                const int ye = 255 - gamma[s[0]];
+                const int k = black[std::min({c, m, ye})];
+                const uint8_t* row = scaled.data() + k * 256;
+                kRow[x] = static_cast<uint8_t>(k);
+                if (k == 255) {
+                    cRow[x] = mRow[x] = yRow[x] = 0;
+                    continue;
+                }
+                cRow[x] = row[static_cast<uint8_t>(c - k)];
+                mRow[x] = row[static_cast<uint8_t>(m - k)];
+                yRow[x] = row[static_cast<uint8_t>(ye - k)];
+            }
+        });
 }
 
 } // namespace stipplor

@@ -43,9 +43,10 @@ void PackDotBits(const TLinearBitmap& Dot, TLinearBitmap& Target, int32_t X, int
 double ScreenAngle(double Angle);
 
 // Where the time of one MakeRasterPattern call went, for benchmarks (seconds, and the pixels
-// each stage produced).
+// each stage produced). Screening is the dot choice of every cell, and for an unturned screen
+// the filling of its bytes; the dot table is built before it.
 struct TRasterStageTimes {
-    double RotateForward = 0, Screening = 0, RotateBack = 0;
+    double RotateForward = 0, DotTable = 0, Screening = 0, RotateBack = 0;
     int64_t RotatedPixels = 0, ScreenedPixels = 0, OutputPixels = 0;
 };
 

@@ -6,6 +6,7 @@
 #include "engine/CellLanesAvx2.h"
 #include "engine/Kernels.h"
 #include "engine/MultiCoreProcessing.h"
+#include "engine/RotateBitmapKernels.h"
 #include "engine/RowLoop.h"
 
 #include <algorithm>
@@ -68,6 +69,80 @@ inline TSampleAxis SampleAxis(double s, int32_t extent) {
 inline uint8_t Blend(uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t u, uint32_t v) {
     return static_cast<uint8_t>(
         (v * ((256 - u) * c + u * d) + (256 - v) * ((256 - u) * a + u * b)) >> 16);
+}
+
+// The plain row of RotateBitmap, the reference of the vector kernels: columns From..To-1.
+void BilinearRow(const TBilinearTurn& t, uint8_t* out, int32_t i, int32_t from, int32_t to) {
+    const int32_t channels = t.Channels;
+    const double ry = i - t.DestCentreY;
+    out += int64_t(from) * channels;
+    for (int32_t o = from; o < to; ++o, out += channels) {
+        const double rx = o - t.DestCentreX;
+        const double sx = t.SourceCentreX + t.Cos * rx - t.Sin * ry;
+        const double sy = t.SourceCentreY + t.Sin * rx + t.Cos * ry;
+        const TSampleAxis col = SampleAxis(sx, t.SourceWidth);
+        const TSampleAxis row = SampleAxis(sy, t.SourceHeight);
+        if (col.Index < 0 || col.Index >= t.SourceWidth || row.Index < 0 ||
+            row.Index >= t.SourceHeight) {
+            std::memset(out, 0, channels);
+            continue;
+        }
+        const uint8_t* top = t.Source + row.Index * t.BytesPerLine + col.Index * channels;
+        const uint8_t* bottom = top + t.BytesPerLine;
+        for (int32_t ch = 0; ch < channels; ++ch)
+            out[ch] = Blend(top[ch], top[ch + channels], bottom[ch], bottom[ch + channels],
+                            col.Weight, row.Weight);
+    }
+}
+
+// Columns From..To-1 of a destination row.
+struct TColumnRun {
+    int32_t From, To;
+};
+
+// The columns of row i that may sample the source; every other column becomes 0. Each source
+// coordinate is an affine function of the column, rounded once per operation, and so monotone
+// along the row: the columns whose coordinate lies in (-1, extent), the ones that sample,
+// form one run. The run is found from the unrounded functions and widened by two columns,
+// far more than the rounding (a few units in the last place) can move its ends; a coordinate
+// that hardly changes along the row (a turn within a thousandth of a right angle) does not
+// narrow it at all.
+TColumnRun SampledColumns(const TBilinearTurn& t, int32_t i, int32_t width) {
+    constexpr double FlatSlope = 1e-3;
+    const double ry = i - t.DestCentreY;
+    double low = 0, high = width;
+    auto narrow = [&](double slope, double atCentre, double extent) {
+        if (std::fabs(slope) < FlatSlope)
+            return;
+        const double a = t.DestCentreX + (-1.0 - atCentre) / slope;
+        const double b = t.DestCentreX + (extent - atCentre) / slope;
+        low = std::max(low, std::min(a, b));
+        high = std::min(high, std::max(a, b));
+    };
+    narrow(t.Cos, t.SourceCentreX - t.Sin * ry, t.SourceWidth);
+    narrow(t.Sin, t.SourceCentreY + t.Cos * ry, t.SourceHeight);
+    if (!(low <= high))
+        return {0, 0};
+    const auto column = [&](double c) {
+        return static_cast<int32_t>(std::clamp(c, 0.0, static_cast<double>(width)));
+    };
+    return {column(std::floor(low) - 2), column(std::ceil(high) + 3)};
+}
+
+// The pair rows of an 8-bit source (see TBilinearTurn::Pairs).
+void MakePairRows(const TBilinearTurn& t, TLinearBitmap& pairs) {
+    constexpr int64_t ThreadsWorthBytes = 1 << 20;
+    const int32_t width = t.SourceWidth;
+    ForEachRow(pairs.Height(), int64_t(pairs.BytesPerLine()) * pairs.Height() > ThreadsWorthBytes,
+               [&](int32_t k) {
+                   const uint8_t* top = t.Source + int64_t(k) * t.BytesPerLine;
+                   const uint8_t* bottom = top + t.BytesPerLine;
+                   uint8_t* out = pairs.DirectRowPointer(k);
+                   for (int32_t j = 0; j < width; ++j) {
+                       out[2 * j] = top[j];
+                       out[2 * j + 1] = bottom[j];
+                   }
+               });
 }
 
 // --- Turning back a one-bit screen ----------------------------------------------------------
@@ -297,33 +372,42 @@ void RotateBitmap(const TLinearBitmap& Source, TLinearBitmap& Dest, double Angle
     if (Source.IsWindowed())
         throw ELinearBitmap("Cannot rotate a windowed bitmap");
 
-    const double c = std::cos(Angle), s = std::sin(Angle);
-    const int32_t sw = Source.Width(), sh = Source.Height();
-    const double csx = sw / 2, csy = sh / 2;
-    const int32_t cdx = Dest.Width() / 2, cdy = Dest.Height() / 2;
-    const int32_t channels = Source.PixelSize();
-    const int32_t dw = Dest.Width();
+    TBilinearTurn turn;
+    turn.Source = Source.DirectRowPointer(0);
+    turn.SourceWidth = Source.Width();
+    turn.SourceHeight = Source.Height();
+    turn.BytesPerLine = Source.BytesPerLine();
+    turn.Channels = Source.PixelSize();
+    turn.Cos = std::cos(Angle);
+    turn.Sin = std::sin(Angle);
+    turn.SourceCentreX = Source.Width() / 2;
+    turn.SourceCentreY = Source.Height() / 2;
+    turn.DestCentreX = Dest.Width() / 2;
+    turn.DestCentreY = Dest.Height() / 2;
+    const TKernel kernel = ActiveKernel();
+    const int32_t width = Dest.Width();
+    // The pair rows take twice the source's memory: a very large source is read in place.
+    constexpr int64_t MaxPairBytes = int64_t(64) << 20;
+    TLinearBitmap pairs;
+    if (turn.Channels == 1 && kernel >= TKernel::AVX2 && FitsBilinearLanes(turn) &&
+        int64_t(turn.SourceHeight - 1) * 2 * turn.SourceWidth <= MaxPairBytes) {
+        pairs.Allocate(2 * turn.SourceWidth, turn.SourceHeight - 1, PixelFormat8, 0);
+        MakePairRows(turn, pairs);
+        turn.Pairs = pairs.Pixels();
+    }
 
     ForEachRow(Dest.Height(), !Dest.IsWindowed(), [&](int32_t i) {
         uint8_t* out = Dest.RowPointer(i);
-        const double ry = i - cdy;
-        for (int32_t o = 0; o < dw; ++o, out += channels) {
-            const double rx = o - cdx;
-            const double sx = csx + c * rx - s * ry;
-            const double sy = csy + s * rx + c * ry;
-            const TSampleAxis col = SampleAxis(sx, sw);
-            const TSampleAxis row = SampleAxis(sy, sh);
-            if (col.Index < 0 || col.Index >= sw || row.Index < 0 || row.Index >= sh) {
-                std::memset(out, 0, channels);
-                continue;
-            }
-            const uint8_t* top = Source.PixelPointer(static_cast<int32_t>(col.Index),
-                                                     static_cast<int32_t>(row.Index));
-            const uint8_t* bottom = top + Source.BytesPerLine();
-            for (int32_t ch = 0; ch < channels; ++ch)
-                out[ch] = Blend(top[ch], top[ch + channels], bottom[ch], bottom[ch + channels],
-                                col.Weight, row.Weight);
-        }
+        const TColumnRun run = SampledColumns(turn, i, width);
+        std::memset(out, 0, size_t(run.From) * turn.Channels);
+        int32_t done = run.From;
+        if (kernel >= TKernel::AVX512)
+            done = RotateBitmapRowAvx512(turn, out, i, run.From, run.To);
+        else if (kernel >= TKernel::AVX2)
+            done = RotateBitmapRowAvx2(turn, out, i, run.From, run.To);
+        BilinearRow(turn, out, i, done, run.To);
+        std::memset(out + size_t(run.To) * turn.Channels, 0,
+                    size_t(width - run.To) * turn.Channels);
     });
 }
 

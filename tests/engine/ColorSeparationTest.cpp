@@ -2,9 +2,11 @@
 
 #include "TestSupport.h"
 #include "engine/MultiCoreProcessing.h"
+#include "support/EveryKernel.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -76,6 +78,10 @@ std::vector<Cmyk> Separated(const TLinearBitmap& picture, float u, float gamma) 
             {c.RowPointer(0)[x], m.RowPointer(0)[x], y.RowPointer(0)[x], k.RowPointer(0)[x]});
     return result;
 }
+
+// The separation, pinned to the formulas on every kernel.
+using SeparationOnEveryKernel = testsupport::EveryKernel;
+STIPPLOR_FOR_EVERY_KERNEL(SeparationOnEveryKernel);
 
 } // namespace
 
@@ -248,5 +254,97 @@ TEST(ChannelPlanes, SplitAndApplyTable) {
         for (int i = 0; i < 3000; ++i) {
             const uint8_t was = before.RowPointer(y)[i];
             ASSERT_EQ(picture.RowPointer(y)[i], i % 3 == 1 ? was : 255 - was) << i << "," << y;
+        }
+}
+
+TEST_P(SeparationOnEveryKernel, CMYKOfEveryPixelFollowsTheFormulas) {
+    // Widths around the vector groups, random colours with white, black and full primaries
+    // mixed in, and tables from no black to full black and from dark to light gammas.
+    uint32_t seed = 5;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    for (int width : {1, 31, 32, 33, 64, 95, 257}) {
+        TLinearBitmap picture;
+        picture.Allocate(width, 5, PixelFormat24);
+        for (int y = 0; y < 5; ++y)
+            for (int i = 0; i < 3 * width; ++i) {
+                const uint32_t r = next();
+                picture.RowPointer(y)[i] =
+                    (r & 0x700) == 0 ? uint8_t(r & 1 ? 255 : 0) : uint8_t(r >> 24);
+            }
+        for (float u : {1.0f, 0.999f, 0.35f, 0.0f})
+            for (float gamma : {1.0f, 2.2f, 0.45f}) {
+                TLinearBitmap c, m, y, k;
+                SeparateCMYK(picture, c, m, y, k, u, gamma);
+                for (int row = 0; row < 5; ++row)
+                    for (int x = 0; x < width; ++x)
+                        ASSERT_EQ((Cmyk{c.RowPointer(row)[x], m.RowPointer(row)[x],
+                                        y.RowPointer(row)[x], k.RowPointer(row)[x]}),
+                                  RefCmyk(picture.RowPointer(row) + 3 * x, u, gamma))
+                            << "pixel " << x << "," << row << " of width " << width << ", u " << u
+                            << ", gamma " << gamma;
+            }
+    }
+}
+
+TEST_P(SeparationOnEveryKernel, GreyWithGammaOneRoundsEverySumOfTheTwoThreeOneRule) {
+    // Row 0 holds a pixel for every sum 2r + 3g + b from 0 to 1530 (halves among them, which
+    // round to even); the other rows random pixels, at widths around the vector groups.
+    constexpr int Sums = 6 * 255 + 1;
+    uint32_t seed = 11;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    for (int width : {1, 31, 32, 33, 100, Sums}) {
+        TLinearBitmap picture, grey;
+        picture.Allocate(width, 3, PixelFormat24);
+        for (int x = 0; x < width; ++x) {
+            const int s = x * (Sums - 1) / std::max(1, width - 1);
+            const int r = std::min(255, s / 2), g = std::min(255, (s - 2 * r) / 3);
+            uint8_t* p = picture.RowPointer(0) + 3 * x;
+            p[2] = uint8_t(r), p[1] = uint8_t(g), p[0] = uint8_t(s - 2 * r - 3 * g);
+            for (int y = 1; y < 3; ++y)
+                for (int c = 0; c < 3; ++c)
+                    picture.RowPointer(y)[3 * x + c] = uint8_t(next() >> 24);
+        }
+        MakeGreyPlane(picture, grey, 1.0f);
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < width; ++x) {
+                const uint8_t* p = picture.RowPointer(y) + 3 * x;
+                const int sum = 2 * p[2] + 3 * p[1] + p[0];
+                ASSERT_EQ(grey.RowPointer(y)[x], int(std::nearbyint(sum / 6.0)))
+                    << "pixel " << x << "," << y << " of width " << width << ", sum " << sum;
+            }
+    }
+}
+
+TEST_P(SeparationOnEveryKernel, ChannelPlanesTakeTheirBytesAtEveryWidth) {
+    for (int width : {1, 31, 32, 33, 95, 130}) {
+        TLinearBitmap picture;
+        MakePicture(picture, width, 3);
+        TPlaneSet planes = MakeRGBPlanes(picture);
+        for (int y = 0; y < 3; ++y)
+            for (int i = 0; i < 3 * width; ++i)
+                ASSERT_EQ(planes[2 - i % 3].RowPointer(y)[i / 3], picture.RowPointer(y)[i])
+                    << "byte " << i << " of row " << y << " at width " << width;
+    }
+}
+
+TEST_P(SeparationOnEveryKernel, ToneTablesMapEveryByteAtEveryWidth) {
+    uint32_t seed = 17;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    TToneTable table;
+    for (auto& v : table)
+        v = uint8_t(next() >> 24);
+    for (TPixelFormat format : {PixelFormat8, PixelFormat24})
+        for (int width : {1, 31, 32, 33, 77}) {
+            TLinearBitmap bitmap, before;
+            bitmap.Allocate(width, 4, format);
+            for (int y = 0; y < 4; ++y)
+                for (int i = 0; i < bitmap.BytesPerLine(); ++i)
+                    bitmap.RowPointer(y)[i] = uint8_t(next() >> 24);
+            before.Assign(bitmap);
+            ApplyTable(table, bitmap, 3);
+            for (int y = 0; y < 4; ++y)
+                for (int i = 0; i < bitmap.BytesPerLine(); ++i)
+                    ASSERT_EQ(bitmap.RowPointer(y)[i], table[before.RowPointer(y)[i]])
+                        << "byte " << i << " of row " << y << " at width " << width;
         }
 }

@@ -155,6 +155,41 @@ TEST_P(ScreenOnEveryKernel, MatchesReferenceAtAnyAngle) {
     EXPECT_EQ(Screened(one, 5, DotShapeDiamond, 0.0), reference::Screen(one, 5, 1, 0.0));
 }
 
+TEST_P(ScreenOnEveryKernel, EveryRowChoosesItsDotsWithItsOwnCarry) {
+    // Rows are chosen four at a time: planes whose turned height leaves every remainder, runs
+    // of 0 and 255 that drive the carry to its ends, and coarse cells (N = 2, levels 64 apart)
+    // whose carries are large.
+    uint32_t seed = 2024;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    for (int h : {1, 2, 3, 4, 5, 6, 7, 9}) {
+        for (int w : {1, 3, 8, 29}) {
+            reference::Image plane(w, h);
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x) {
+                    const uint32_t r = next() >> 24;
+                    plane.at(x, y) = (y + x / 4) % 3 == 0 ? uint8_t(r) : (r & 1 ? 255 : 0);
+                }
+            for (int N : {2, 3})
+                for (double deg : {0.0, 22.0, 110.0, 300.0}) {
+                    const double a = reference::Radians(deg);
+                    ASSERT_EQ(Screened(plane, N, DotShapeCircle, a),
+                              reference::Screen(plane, N, DotShapeCircle, a))
+                        << w << " x " << h << ", N " << N << " at " << deg << " degrees";
+                }
+        }
+    }
+}
+
+TEST(HalftoneScreen, UnturnedCellsOfEverySizeCopyTheirDotRows) {
+    // The sizes copied with a fixed length and some copied without, at odd plane widths.
+    const reference::Image plane = CoordinatePlane(13, 5);
+    for (int N : {2, 4, 5, 8, 16, 31, 32, 64}) {
+        const uint8_t shape = N % 2 ? DotShapeDiamond : DotShapeCircle;
+        EXPECT_EQ(Screened(plane, N, shape, 0.0), reference::Screen(plane, N, shape, 0.0))
+            << "N " << N;
+    }
+}
+
 TEST_P(ScreenOnEveryKernel, WindowedDestinationGivesTheSameScreen) {
     const reference::Image plane = CoordinatePlane(40, 30);
     for (double deg : {0.0, 22.0}) {

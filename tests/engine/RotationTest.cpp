@@ -2,15 +2,19 @@
 
 #include "bitmap/FileMappedBitmap.h"
 #include "engine/MultiCoreProcessing.h"
+#include "engine/RotateBitmapKernels.h"
 #include "support/EveryKernel.h"
 
 #include "support/EngineReference.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <numbers>
+#include <vector>
 
 using namespace stipplor;
 
@@ -55,6 +59,36 @@ reference::Image RotatedWithEngine(const reference::Image& src, int dw, int dh, 
 // The turns back of one-bit screens, pinned to the reference on every kernel.
 using TurnBack = testsupport::EveryKernel;
 STIPPLOR_FOR_EVERY_KERNEL(TurnBack);
+
+// The bilinear turn of tone planes, pinned to the reference on every kernel.
+using TurnTones = testsupport::EveryKernel;
+STIPPLOR_FOR_EVERY_KERNEL(TurnTones);
+
+// Noise: every neighbour differs, so a weight or a neighbour taken wrongly shows.
+reference::Image NoiseImage(int w, int h, int channels, uint32_t seed) {
+    reference::Image im(w, h, channels);
+    for (auto& v : im.px) {
+        seed = seed * 1664525u + 1013904223u;
+        v = uint8_t(seed >> 24);
+    }
+    return im;
+}
+
+// The engine's turn of `src` from a source whose rows are `padding` bytes longer than its
+// pixels, into a destination that held other values before.
+reference::Image TurnedFromPaddedRows(const reference::Image& src, int padding, int dw, int dh,
+                                      double angle) {
+    const TPixelFormat format = src.C == 1 ? PixelFormat8 : PixelFormat24;
+    TLinearBitmap s, d;
+    s.Allocate(src.W, src.H, format, src.W * src.C + padding);
+    s.Fill(0xEE);
+    for (int y = 0; y < src.H; ++y)
+        std::memcpy(s.RowPointer(y), &src.px[size_t(y) * src.W * src.C], size_t(src.W) * src.C);
+    d.Allocate(dw, dh, format, 0);
+    d.Fill(77);
+    RotateBitmap(s, d, angle);
+    return reference::FromBitmap(d);
+}
 
 } // namespace
 
@@ -126,6 +160,99 @@ TEST(Rotation, RotateBitmapMatchesReferenceAndClearsOutside) {
     colour.Allocate(4, 4, PixelFormat24);
     EXPECT_THROW(RotateBitmap(grey, colour, 0.1), ELinearBitmap);
     EXPECT_THROW(RotateBitmap(grey, grey, std::numeric_limits<double>::quiet_NaN()), ELinearBitmap);
+}
+
+TEST_P(TurnTones, RotateBitmapMatchesReferenceOnEveryKernel) {
+    // Angles in all four quadrants and near right angles (where a row runs along the source's
+    // columns or hardly moves across them); widths that leave every remainder of a vector;
+    // sources of two columns or rows, whose last column or row is sampled at full weight;
+    // destinations larger than the turned source, so that whole runs fall outside.
+    const double degrees[] = {0,   0.05, 7,   22,  45,  67,  89.94, 89.99, 90,    90.01,
+                              135, 181,  200, 269, 271, 300, 338,   -22,   359.9, 359.95};
+    struct Size {
+        int w, h;
+    } const sizes[] = {{37, 23}, {2, 2}, {2, 9}, {9, 2}, {64, 17}, {101, 3}};
+    for (int channels : {1, 3})
+        for (const Size& size : sizes) {
+            const reference::Image src = NoiseImage(size.w, size.h, channels, 7u * size.w + size.h);
+            for (double deg : degrees) {
+                const double t = reference::Radians(deg);
+                int w, h;
+                reference::TurnedSize(size.w, size.h, t, w, h);
+                for (int grow : {0, 19}) {
+                    const int dw = std::max(1, w + grow), dh = std::max(1, h + grow / 2);
+                    EXPECT_EQ(RotatedWithEngine(src, dw, dh, t), reference::Rotate(src, dw, dh, t))
+                        << size.w << " x " << size.h << " at " << deg << " degrees, " << channels
+                        << " channels, " << dw << " x " << dh;
+                }
+            }
+        }
+    // Rows longer than their pixels: the bytes beyond are never sampled, and the word reads at
+    // the very end of the last row stay within it.
+    for (int channels : {1, 3})
+        for (int padding : {1, 5}) {
+            const reference::Image src = NoiseImage(45, 31, channels, 4242u + padding);
+            for (double deg : {0.0, 22.0, 113.0, 250.0, 333.0}) {
+                const double t = reference::Radians(deg);
+                int w, h;
+                reference::TurnedSize(45, 31, t, w, h);
+                EXPECT_EQ(TurnedFromPaddedRows(src, padding, w, h, t),
+                          reference::Rotate(src, w, h, t))
+                    << deg << " degrees, " << channels << " channels, padding " << padding;
+            }
+        }
+    // Rows on two threads give the same picture.
+    SetProcessorCountForTesting(2);
+    const reference::Image photo = NoiseImage(300, 200, 1, 99);
+    int w, h;
+    reference::TurnedSize(300, 200, reference::Radians(22), w, h);
+    EXPECT_EQ(RotatedWithEngine(photo, w, h, reference::Radians(22)),
+              reference::Rotate(photo, w, h, reference::Radians(22)));
+    SetProcessorCountForTesting(0);
+}
+
+TEST_P(TurnTones, VectorRowsReadTheSourceItselfWithoutPairRows) {
+    // A source too large for pair rows is read in place, two words a sample; the row kernels
+    // are called directly here, on a source whose last row ends its block.
+    if (GetParam() == TKernel::Scalar)
+        GTEST_SKIP() << "the plain row has no pair rows to do without";
+    for (int channels : {1, 3}) {
+        const reference::Image src = NoiseImage(53, 29, channels, 31u * channels);
+        TLinearBitmap s;
+        reference::ToBitmap(src, s);
+        for (double deg : {0.0, 22.0, 135.0, 200.0, 300.0}) {
+            const double t = reference::Radians(deg);
+            int w, h;
+            reference::TurnedSize(53, 29, t, w, h);
+            w += 7;
+            const reference::Image expected = reference::Rotate(src, w, h, t);
+            TBilinearTurn turn;
+            turn.Source = s.DirectRowPointer(0);
+            turn.SourceWidth = 53;
+            turn.SourceHeight = 29;
+            turn.BytesPerLine = s.BytesPerLine();
+            turn.Channels = channels;
+            turn.Cos = std::cos(t);
+            turn.Sin = std::sin(t);
+            turn.SourceCentreX = 53 / 2;
+            turn.SourceCentreY = 29 / 2;
+            turn.DestCentreX = w / 2;
+            turn.DestCentreY = h / 2;
+            for (int row = 0; row < h; ++row) {
+                std::vector<uint8_t> out(size_t(w) * channels, 77);
+                const int32_t done = GetParam() == TKernel::AVX512
+                                         ? RotateBitmapRowAvx512(turn, out.data(), row, 0, w)
+                                         : RotateBitmapRowAvx2(turn, out.data(), row, 0, w);
+                const int group = GetParam() == TKernel::AVX512 ? 16 : 8;
+                ASSERT_EQ(done, w / group * group);
+                for (int i = 0; i < done * channels; ++i)
+                    ASSERT_EQ(out[i], expected.px[size_t(row) * w * channels + i])
+                        << "byte " << i << " of row " << row << " at " << deg << " degrees, "
+                        << channels << " channels";
+                ASSERT_EQ(out[size_t(done) * channels], 77) << "nothing beyond the groups";
+            }
+        }
+    }
 }
 
 TEST_P(TurnBack, RotatePackedBitsMatchesReference) {
