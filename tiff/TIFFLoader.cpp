@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -309,7 +308,8 @@ void TTIFFLoader::SaveToStream(TBaseStream& Stream, std::string_view,
     // Offsets and stream positions are 32-bit: refuse before writing a file that cannot hold
     // them, rather than fail 2 GiB later.
     if (data > MaxFileSize || rowBytes > (MaxFileSize - data) / height)
-        throw EInOutError("Error writing to stream - " + SysErrorMessage(EFBIG));
+        throw EInOutError("Error writing to stream - " +
+                          SysErrorMessage(OSErrorCode(TOSError::FileTooLarge)));
 
     TDirectoryBuilder directory;
     BuildDirectory(directory, form, Bitmap, Options, resolution);

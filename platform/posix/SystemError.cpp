@@ -9,6 +9,20 @@ int LastOSError() noexcept {
     return errno;
 }
 
+int OSErrorCode(TOSError Error) noexcept {
+    switch (Error) {
+    case TOSError::InvalidArgument:
+        return EINVAL;
+    case TOSError::FileExists:
+        return EEXIST;
+    case TOSError::FileTooLarge:
+        return EFBIG;
+    case TOSError::BadHandle:
+        return EBADF;
+    }
+    return EINVAL;
+}
+
 std::string SysErrorMessage(int code) {
     char buffer[256];
     // The GNU variant returns the text, which may or may not be in the buffer.
@@ -23,6 +37,10 @@ std::string SysErrorMessage(int code) {
 
 void RaiseOSError(int code) {
     throw EOSError(code, SysErrorMessage(code));
+}
+
+void RaiseOSError(TOSError Error) {
+    RaiseOSError(OSErrorCode(Error));
 }
 
 void RaiseLastOSError() {
