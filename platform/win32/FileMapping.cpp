@@ -52,6 +52,9 @@ uint32_t MappingGranularity() noexcept {
 }
 
 uint8_t* MapFileView(const TFile& File, int64_t Offset, uint64_t Length) {
+    // A closed file's handle is INVALID_HANDLE_VALUE, which would map the paging file.
+    if (!File.IsOpen())
+        RaiseOSError(ERROR_INVALID_HANDLE);
     const size_t length = CheckedLength(Length);
     if (Offset < 0)
         RaiseOSError(ERROR_INVALID_PARAMETER);
