@@ -2,6 +2,7 @@
 // inside a controlled floating-point environment and under limits of nesting and work.
 #include "controls/ExpressionEval.h"
 #include "controls/ExpressionInternals.h"
+#include "core/LongDouble.h"
 
 #include <algorithm>
 #include <array>
@@ -401,7 +402,7 @@ Extended Parser::Number() {
     const std::string number = CommaToPoint(digits);
     Extended value = 0;
     const char* const end = number.data() + number.size();
-    const auto [stop, error] = std::from_chars(number.data(), end, value);
+    const auto [stop, error] = LongDoubleFromChars(number.data(), end, value);
     if (error != std::errc() || stop != end)
         Fail("Invalid number format");
     return value;

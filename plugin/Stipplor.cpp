@@ -78,7 +78,7 @@ void ReportException() noexcept {
         } catch (...) {
         }
     } catch (...) {
-        toolkit::Application().HandleException();
+        toolkit::Application().HandleException(std::current_exception());
     }
 }
 

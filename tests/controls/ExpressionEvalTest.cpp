@@ -1,4 +1,5 @@
 #include "controls/ExpressionEval.h"
+#include "core/LongDouble.h"
 
 #include <gtest/gtest.h>
 
@@ -102,7 +103,7 @@ TEST(ExpressionEval, DecimalsAreCorrectlyRounded) {
             text += "e" + std::to_string(static_cast<int>(random() % 81) - 40);
         const std::string reference = CommaToPoint(text);
         Extended expected = 0;
-        std::from_chars(reference.data(), reference.data() + reference.size(), expected);
+        LongDoubleFromChars(reference.data(), reference.data() + reference.size(), expected);
         ASSERT_EQ(Eval(text, table), expected) << text;
     }
 }

@@ -163,16 +163,15 @@ TEST(Win32File, ReadsWritesSeeksAndSizesWithoutLosingThePosition) {
     EXPECT_EQ(file.Read(back.data(), 1), 0u);
     file.Flush();
 
-    TFile readOnly =
-        TFile::Open(temp.File("data.bin"), TFileAccess::Read, TFileCreation::OpenExisting,
-                     ShareRead | ShareWrite);
+    TFile readOnly = TFile::Open(temp.File("data.bin"), TFileAccess::Read,
+                                 TFileCreation::OpenExisting, ShareRead | ShareWrite);
     EXPECT_EQ(ErrorOf([&] { readOnly.Write(bytes.data(), 1); }), ERROR_ACCESS_DENIED);
 }
 
 TEST(Win32File, WriteAtLeavesThePositionAndTakesDisjointRangesFromSeveralThreads) {
     TTempFolder temp;
-    TFile file = TFile::Open(temp.File("data.bin"), TFileAccess::ReadWrite,
-                             TFileCreation::CreateOrTruncate);
+    TFile file =
+        TFile::Open(temp.File("data.bin"), TFileAccess::ReadWrite, TFileCreation::CreateOrTruncate);
     file.Write("head", 4);
     const std::vector<uint8_t> tail = Pattern(3, 9);
     file.WriteAt(10, tail.data(), tail.size());
@@ -182,7 +181,7 @@ TEST(Win32File, WriteAtLeavesThePositionAndTakesDisjointRangesFromSeveralThreads
     std::vector<uint8_t> back(13);
     file.Seek(0);
     ASSERT_EQ(file.Read(back.data(), back.size()), 13u);
-    const std::vector<uint8_t> expected = {'h', 'e', 'a', 'd', '!', 0,      0,
+    const std::vector<uint8_t> expected = {'h', 'e', 'a', 'd',     '!',     0,      0,
                                            0,   0,   0,   tail[0], tail[1], tail[2]};
     EXPECT_EQ(back, expected) << "the gap reads as zeros";
 
@@ -303,9 +302,9 @@ protected:
         "Software\\StipplorTests\\" + std::to_string(::GetCurrentProcessId()) + "\\Program";
 
     ~Win32Registry() override {
-        ::RegDeleteTreeA(HKEY_CURRENT_USER,
-                         ("Software\\StipplorTests\\" + std::to_string(::GetCurrentProcessId()))
-                             .c_str());
+        ::RegDeleteTreeA(
+            HKEY_CURRENT_USER,
+            ("Software\\StipplorTests\\" + std::to_string(::GetCurrentProcessId())).c_str());
     }
 
     // The value as the system stores it, read past the layer.
@@ -340,10 +339,14 @@ TEST_F(Win32Registry, KeysKeepEveryTypeAndRefuseWhatTheirAccessForbids) {
 
     using Type = TRegistryValueType;
     const std::vector<TRegistryData> values = {
-        {Type::String, {'C', ':', '\\', 0}}, {Type::ExpandString, {'%', 'T', '%', 0}},
-        {Type::Binary, {0, 1, 255}},         {Type::DWord, {1, 2, 3, 4}},
-        {Type::MultiString, {'a', 0, 0}},    {Type::QWord, {1, 2, 3, 4, 5, 6, 7, 8}},
-        {Type::None, {}},                    {Type(0x77), {9}},
+        {Type::String, {'C', ':', '\\', 0}},
+        {Type::ExpandString, {'%', 'T', '%', 0}},
+        {Type::Binary, {0, 1, 255}},
+        {Type::DWord, {1, 2, 3, 4}},
+        {Type::MultiString, {'a', 0, 0}},
+        {Type::QWord, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {Type::None, {}},
+        {Type(0x77), {9}},
     };
     for (size_t i = 0; i < values.size(); ++i) {
         const std::string name = "Value" + std::to_string(i);
@@ -395,7 +398,8 @@ TEST_F(Win32Registry, AnUpdateKeepsItsChangesBackUntilItsEnd) {
     EXPECT_EQ(key.ReadValue("New", data), 0) << "the key reads its own kept changes";
     EXPECT_EQ(key.ReadValue("Old", data), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(key.EndUpdate(), 0);
-    EXPECT_EQ(other.ReadValue("New", data), ERROR_FILE_NOT_FOUND) << "the inner end applies nothing";
+    EXPECT_EQ(other.ReadValue("New", data), ERROR_FILE_NOT_FOUND)
+        << "the inner end applies nothing";
     EXPECT_EQ(other.ReadValue("Old", data), 0);
     EXPECT_EQ(key.EndUpdate(), 0);
     EXPECT_EQ(other.ReadValue("New", data), 0);
@@ -442,8 +446,7 @@ TEST_F(Win32Registry, TheSettingsStoreReadsEachKindOnlyFromItsOwnType) {
     EXPECT_EQ(setup.ReadFloatDef("Float4", 0.5), 0.5);
     EXPECT_EQ(setup.ReadFloatDef("Float9", 0.5), 0.5);
     EXPECT_EQ(MessageOf([&] { setup.ReadInteger("Text"); }), "Invalid data type for 'Text'");
-    EXPECT_EQ(MessageOf([&] { setup.ReadInteger("Missing"); }),
-              "Failed to get data for 'Missing'");
+    EXPECT_EQ(MessageOf([&] { setup.ReadInteger("Missing"); }), "Failed to get data for 'Missing'");
 }
 
 } // namespace

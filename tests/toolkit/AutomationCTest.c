@@ -58,6 +58,15 @@ static int answer_box(const tk_message_box_info* box, void* user) {
 
 static const char* chosen_file;
 
+/* An absolute path: from the root, or on Windows from a drive's root. */
+static int is_absolute(const char* path) {
+#ifdef _WIN32
+    return path[0] != '\0' && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+#else
+    return path[0] == '/';
+#endif
+}
+
 static int choose_file(const tk_file_dialog_info* dialog, char* chosen, size_t size, void* user) {
     (void)user;
     CHECK(strcmp(dialog->filter, "TIFF images|*.tif;*.tiff") == 0);
@@ -106,7 +115,11 @@ static void drive(tk_form* form, void* user) {
 static void drive_rest(tk_form* form, void* user) {
     int handled = -1;
     char table[4096];
+#ifdef _WIN32
+    const char* suffix = "toolkit_AutomationCTest.exe";
+#else
     const char* suffix = "toolkit_AutomationCTest";
+#endif
     size_t length;
     (void)user;
 
@@ -129,7 +142,7 @@ static void drive_rest(tk_form* form, void* user) {
     /* A file dialog answered by its agent. */
     CHECK(tk_click(form, "Browse") == TK_OK);
     length = (size_t)tk_get_string(form, "TableEdit", TK_PROP_TEXT, table, sizeof table);
-    CHECK(table[0] == '/' && length > strlen(suffix));
+    CHECK(is_absolute(table) && length > strlen(suffix));
     CHECK(strcmp(table + length - strlen(suffix), suffix) == 0);
 
     /* Enter in the field presses the default button, which closes the form. */
