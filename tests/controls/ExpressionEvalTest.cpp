@@ -114,6 +114,32 @@ TEST(ExpressionEval, ComparisonsUseNearlyEqual) {
     ExpectValues({{"3<4", 1}, {"4>3", 1}, {"2&0", 0}, {"2&-1", 1}, {"0|5", 1}, {"0|0", 0}});
 }
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+uint16_t X87ControlWord() {
+    uint16_t word;
+    asm volatile("fnstcw %0" : "=m"(word));
+    return word;
+}
+
+void SetX87ControlWord(uint16_t word) {
+    asm volatile("fldcw %0" : : "m"(word));
+}
+
+// A caller that runs the x87 unit at double precision (as Windows hosts do) still gets
+// extended results, and its own setting back.
+TEST(ExpressionEval, EvaluatesAtExtendedPrecisionWhateverTheCallersSetting) {
+    const uint16_t saved = X87ControlWord();
+    const uint16_t doublePrecision = uint16_t((saved & ~0x300) | 0x200);
+    SetX87ControlWord(doublePrecision);
+    Table table;
+    const Extended small = Eval("1 + 1e-19 - 1", table);
+    const uint16_t after = X87ControlWord();
+    SetX87ControlWord(saved);
+    EXPECT_GT(small, 0) << "the 64-bit mantissa keeps 1e-19 beside 1";
+    EXPECT_EQ(after, doublePrecision);
+}
+#endif
+
 TEST(ExpressionEval, InfinityAndNaN) {
     ExpectValues({{"1/0", Infinity}, {"-1/0", -Infinity}, {"inf=inf", 1}, {"inf#inf", 0}});
     ExpectValues({{"inf>1e4000", 1}, {"-inf<inf", 1}, {"-inf=inf", 0}, {"1/inf", 0}});

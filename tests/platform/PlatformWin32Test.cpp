@@ -287,12 +287,27 @@ TEST(Win32FileMapping, ViewsAtGranularityOffsetsShowAndChangeTheFile) {
     UnmapMemory(memory, 3 * uint64_t{granularity});
 }
 
-TEST(Win32System, ProcessorsAndThreadingInAProgram) {
+TEST(Win32System, ProcessorsAndThreadingInAProgramAndInALibrary) {
     SYSTEM_INFO info;
     ::GetSystemInfo(&info);
     EXPECT_GE(SystemProcessorCount(), 1);
     EXPECT_LE(SystemProcessorCount(), int32_t(info.dwNumberOfProcessors));
     EXPECT_TRUE(ThreadingEnabled()) << "a program may start threads at once";
+
+    // A DLL may not while it is being loaded; the next notification (a thread starting) turns
+    // threading on.
+    const HMODULE library = ::LoadLibraryA(THREADING_LIBRARY);
+    ASSERT_NE(library, nullptr) << ::GetLastError();
+    using TQuery = int (*)();
+    const auto atLoad = reinterpret_cast<TQuery>(
+        reinterpret_cast<void*>(::GetProcAddress(library, "ThreadingAtLoad")));
+    const auto now = reinterpret_cast<TQuery>(
+        reinterpret_cast<void*>(::GetProcAddress(library, "ThreadingNow")));
+    ASSERT_TRUE(atLoad && now);
+    EXPECT_EQ(atLoad(), 0);
+    std::thread([] {}).join();
+    EXPECT_EQ(now(), 1);
+    ::FreeLibrary(library);
 }
 
 // A key of this process below HKEY_CURRENT_USER, removed with everything in it at the end.

@@ -23,6 +23,8 @@ struct THost {
     std::vector<std::string> Boxes; // caption: text
     std::string Caption, ColorMode, ResultSize, EditError;
     int EditClick = 0;
+    bool PressOK = false;               // run instead of cancelling
+    std::vector<std::string> NewImages; // title: width x height, a share of black pixels
 };
 
 THost* host = nullptr;
@@ -38,6 +40,21 @@ int32_t STIPPLOR_PLUGIN_CALL Callback(int32_t code, void* record) {
     case prMainWindow:
         *static_cast<THostWindow*>(record) = 0x5EED;
         return 1;
+    case prProgress:
+        return 1;
+    case prNewImage: {
+        const auto& image = static_cast<const TPluginNewImage*>(record)->Image;
+        size_t black = 0;
+        for (int32_t y = 0; y < image.Height; ++y)
+            for (int32_t x = 0; x < image.Width; ++x)
+                black += image.Map[size_t(y) * size_t(image.BytesPerLine) + size_t(x)] == 0;
+        host->NewImages.push_back(
+            std::string(static_cast<const TPluginNewImage*>(record)->Title) + ": " +
+            std::to_string(image.Width) + " x " + std::to_string(image.Height) + ", " +
+            std::to_string(100 * black / (size_t(image.Width) * size_t(image.Height))) +
+            " % black");
+        return 1;
+    }
     default:
         return 0; // no documents, no gamma
     }
@@ -51,8 +68,12 @@ std::string Text(tk_form* form, const char* control, int property) {
 
 // The user: reads the dialog, tries a run with a cell size that is no number (refused with an
 // error box, which an exception brings from the plug-in's handler to the toolkit's), then
-// cancels.
+// cancels; or runs the job with the settings as they are.
 void FormAgent(tk_form* form, void*) {
+    if (host->PressOK) {
+        tk_click(form, "OKButton");
+        return;
+    }
     host->Caption = Text(form, nullptr, TK_PROP_CAPTION);
     int index = -2;
     tk_get_int(form, "ColorModeRadioGroup", TK_PROP_ITEM_INDEX, &index);
@@ -75,7 +96,7 @@ template <class Function> Function Export(HMODULE library, const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
 }
 
-TEST(PluginWin32, AHostLoadsRegistersAndRunsAGreyPictureThroughACancelledDialog) {
+TEST(PluginWin32, AHostLoadsRegistersAndRunsAGreyPictureThroughTheDialog) {
     THost seen;
     host = &seen;
     tk_set_form_agent(&FormAgent, nullptr);
@@ -120,6 +141,19 @@ TEST(PluginWin32, AHostLoadsRegistersAndRunsAGreyPictureThroughACancelledDialog)
               seen.Requests.end())
         << "no run";
     EXPECT_EQ(pixels, before) << "the host's picture is only read";
+
+    // Run through the dialog's OK: the grey plane, screened with the default cell size of 16,
+    // comes back to the host. Mid grey is half ink.
+    seen.PressOK = true;
+    seen.Boxes.clear();
+    seen.Requests.clear();
+    // A completed run closes the dialog with modal result 6, which ProcessImage answers with 1.
+    EXPECT_EQ(processImage(1, &image), 1);
+    EXPECT_TRUE(seen.Boxes.empty());
+    ASSERT_EQ(seen.NewImages.size(), 1u);
+    EXPECT_TRUE(seen.NewImages[0].ends_with(": 1008 x 768, 50 % black")) << seen.NewImages[0];
+    EXPECT_NE(std::find(seen.Requests.begin(), seen.Requests.end(), prProgress),
+              seen.Requests.end());
 
     image.PixelType = 2;
     seen.Boxes.clear();
