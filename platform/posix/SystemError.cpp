@@ -35,16 +35,4 @@ std::string SysErrorMessage(int code) {
 #endif
 }
 
-void RaiseOSError(int code) {
-    throw EOSError(code, SysErrorMessage(code));
-}
-
-void RaiseOSError(TOSError Error) {
-    RaiseOSError(OSErrorCode(Error));
-}
-
-void RaiseLastOSError() {
-    RaiseOSError(LastOSError());
-}
-
 } // namespace stipplor

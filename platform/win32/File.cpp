@@ -81,16 +81,6 @@ std::mutex& PositionLock(HANDLE handle) {
 
 } // namespace
 
-TFile::TFile(TFile&& Other) noexcept : handle_(std::exchange(Other.handle_, -1)) {}
-
-TFile& TFile::operator=(TFile&& Other) noexcept {
-    if (this != &Other) {
-        TFile old(std::move(*this));
-        handle_ = std::exchange(Other.handle_, -1);
-    }
-    return *this;
-}
-
 TFile::~TFile() {
     if (IsOpen())
         ::CloseHandle(Native(handle_));

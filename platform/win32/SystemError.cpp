@@ -36,16 +36,4 @@ std::string SysErrorMessage(int code) {
     return std::string(buffer, length);
 }
 
-void RaiseOSError(int code) {
-    throw EOSError(code, SysErrorMessage(code));
-}
-
-void RaiseOSError(TOSError Error) {
-    RaiseOSError(OSErrorCode(Error));
-}
-
-void RaiseLastOSError() {
-    RaiseOSError(LastOSError());
-}
-
 } // namespace stipplor
