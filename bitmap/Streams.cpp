@@ -41,7 +41,7 @@ int64_t PositionIfAny(const TFile& file) {
     try {
         return file.Position();
     } catch (const EOSError& error) {
-        if (error.Code() != ESPIPE)
+        if (error.Code() != OSErrorCode(TOSError::NotSeekable))
             throw;
         return -1;
     }

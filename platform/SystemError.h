@@ -28,6 +28,7 @@ enum class TOSError : uint8_t {
     FileExists,
     FileTooLarge,
     BadHandle,
+    NotSeekable, // a pipe or a device: no file position
 };
 
 // The system's code for Error.

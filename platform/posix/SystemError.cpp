@@ -19,6 +19,8 @@ int OSErrorCode(TOSError Error) noexcept {
         return EFBIG;
     case TOSError::BadHandle:
         return EBADF;
+    case TOSError::NotSeekable:
+        return ESPIPE;
     }
     return EINVAL;
 }

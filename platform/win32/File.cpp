@@ -50,6 +50,13 @@ LARGE_INTEGER Large(int64_t value) noexcept {
 }
 
 int64_t MoveFilePointer(HANDLE handle, int64_t offset, DWORD method) {
+    // The system's answer for a pipe or a device is undefined: they have no position.
+    ::SetLastError(NO_ERROR);
+    const DWORD type = ::GetFileType(handle);
+    if (type == FILE_TYPE_UNKNOWN && ::GetLastError() != NO_ERROR)
+        RaiseLastOSError();
+    if (type != FILE_TYPE_DISK)
+        RaiseOSError(TOSError::NotSeekable);
     LARGE_INTEGER position;
     if (!::SetFilePointerEx(handle, Large(offset), &position, method))
         RaiseLastOSError();

@@ -18,6 +18,8 @@ int OSErrorCode(TOSError Error) noexcept {
         return ERROR_FILE_TOO_LARGE;
     case TOSError::BadHandle:
         return ERROR_INVALID_HANDLE;
+    case TOSError::NotSeekable:
+        return ERROR_SEEK_ON_DEVICE;
     }
     return ERROR_INVALID_PARAMETER;
 }

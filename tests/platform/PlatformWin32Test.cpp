@@ -209,6 +209,21 @@ TEST(Win32File, WriteAtLeavesThePositionAndTakesDisjointRangesFromSeveralThreads
     EXPECT_NE(ErrorOf([&] { file.WriteAt(-1, data.data(), 1); }), 0);
 }
 
+TEST(Win32File, APipeHasNoPositionAndEndsWhenItsWriterHasGone) {
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(::CreatePipe(&readEnd, &writeEnd, nullptr, 0));
+    TFile reader = TFile::AdoptNativeHandle(reinterpret_cast<intptr_t>(readEnd));
+    TFile writer = TFile::AdoptNativeHandle(reinterpret_cast<intptr_t>(writeEnd));
+    EXPECT_FALSE(reader.IsRegularFile());
+    EXPECT_EQ(ErrorOf([&] { reader.Position(); }), OSErrorCode(TOSError::NotSeekable));
+    EXPECT_EQ(writer.Write("pipe", 4), 4u);
+    writer.Close();
+    char buffer[16] = {};
+    EXPECT_EQ(reader.Read(buffer, sizeof buffer), 4u) << "up to the end, which the writer set";
+    EXPECT_EQ(std::string(buffer), "pipe");
+    EXPECT_EQ(ErrorOf([] { TFile().Position(); }), ERROR_INVALID_HANDLE);
+}
+
 TEST(Win32TempFile, IsPrivateNamedWithThePrefixAndGoneAfterClose) {
     TTempFolder temp;
     const std::string dir = TemporaryDirectory();
