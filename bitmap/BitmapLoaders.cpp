@@ -5,7 +5,6 @@
 #include "platform/TempDirectory.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <random>
 #include <utility>
@@ -40,7 +39,7 @@ TFile CreateTemporaryFile(std::string& name, std::string_view Ext, TFileAccess a
         if (file.IsOpen())
             return file;
         if (attempt + 1 == MaxNameAttempts)
-            RaiseOSError(EEXIST);
+            RaiseOSError(TOSError::FileExists);
     }
 }
 

@@ -3,7 +3,6 @@
 #include "platform/SystemError.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -26,7 +25,8 @@ int32_t TMemStream::Write(const void* Buffer, int32_t Count) {
     if (Count <= 0)
         return 0;
     if (Count > std::numeric_limits<int32_t>::max() - streamPos_)
-        throw EInOutError("Error writing to stream - " + SysErrorMessage(EFBIG));
+        throw EInOutError("Error writing to stream - " +
+                          SysErrorMessage(OSErrorCode(TOSError::FileTooLarge)));
     const auto* source = static_cast<const uint8_t*>(Buffer);
     int32_t remaining = Count;
     while (remaining > 0) {

@@ -4,7 +4,6 @@
 #include "platform/FileMapping.h"
 #include "platform/SystemError.h"
 
-#include <cerrno>
 #include <limits>
 #include <utility>
 
@@ -21,7 +20,7 @@ void RaiseMappingRangeOverflow() {
 TMemoryMappedFile::TMemoryMappedFile(TFile File, int64_t Size, bool MapWhole)
     : file_(std::move(File)), granularity_(MappingGranularity()) {
     if (Size < 1)
-        RaiseOSError(EINVAL);
+        RaiseOSError(TOSError::InvalidArgument);
     // The view length is a 32-bit quantity; a larger whole view cannot be described.
     if (MapWhole && static_cast<uint64_t>(Size) > MaxViewLength)
         RaiseMappingRangeOverflow();
@@ -61,14 +60,14 @@ void TMemoryMappedFile::FreeAnonymousMemory() noexcept {
 void TMemoryMappedFile::MapView(uint32_t Count, int64_t Offset) {
     Unmap();
     if (Offset < 0)
-        RaiseOSError(EINVAL);
+        RaiseOSError(TOSError::InvalidArgument);
     const int64_t rest = Offset % granularity_;
     if (rest > 0 && uint64_t{Count} + static_cast<uint64_t>(rest) > MaxViewLength)
         RaiseMappingRangeOverflow();
     const int64_t offset = Offset - rest;
     const uint32_t length = Count + static_cast<uint32_t>(rest);
     if (length == 0 || offset > fileSize_ || length > fileSize_ - offset)
-        RaiseOSError(EINVAL);
+        RaiseOSError(TOSError::InvalidArgument);
     viewOffset_ = offset;
     uint8_t* view =
         anonymous_ != nullptr ? anonymous_ + offset : MapFileView(file_, offset, length);

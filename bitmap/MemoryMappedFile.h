@@ -24,7 +24,7 @@ public:
 
     // Replaces the view by one that covers at least Count bytes from file offset Offset. The
     // view starts at Offset rounded down to the granularity; a view reaching past FileSize()
-    // or starting before 0 is refused as the system refuses it (EOSError, EINVAL).
+    // or starting before 0 is refused as the system refuses it (EOSError, an invalid argument).
     void MapView(uint32_t Count, int64_t Offset);
     void Unmap() noexcept;
 

@@ -3,7 +3,6 @@
 #include "platform/SystemError.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <limits>
 #include <string_view>
@@ -33,7 +32,7 @@ template <class Operation> auto Reporting(std::string_view Prefix, Operation&& o
 // Positions and sizes are 32-bit signed: a larger value would wrap.
 int32_t Within32Bits(int64_t value) {
     if (value > MaxStreamSize)
-        RaiseOSError(EFBIG);
+        RaiseOSError(TOSError::FileTooLarge);
     return static_cast<int32_t>(value);
 }
 
@@ -42,7 +41,7 @@ int64_t PositionIfAny(const TFile& file) {
     try {
         return file.Position();
     } catch (const EOSError& error) {
-        if (error.Code() != ESPIPE)
+        if (error.Code() != OSErrorCode(TOSError::NotSeekable))
             throw;
         return -1;
     }
@@ -115,7 +114,7 @@ TFileStream::TFileStream(TFile Handle) : handle_(std::move(Handle)) {
 
 std::unique_ptr<TFileStream> TFileStream::CreateFromHandle(TFile Handle) {
     if (!Handle.IsOpen())
-        RaiseOSError(EBADF);
+        RaiseOSError(TOSError::BadHandle);
     std::unique_ptr<TFileStream> stream(new TFileStream(std::move(Handle)));
     stream->Size(); // a file of 2 GiB or more is refused now, not at its first use
     return stream;
@@ -128,7 +127,7 @@ int32_t TFileStream::Write(const void* Buffer, int32_t Count) {
         // Growing past 32-bit positions would make every later offset wrong.
         const int64_t position = PositionIfAny(handle_);
         if (position >= 0 && position + Count > MaxStreamSize)
-            RaiseOSError(EFBIG);
+            RaiseOSError(TOSError::FileTooLarge);
         return static_cast<int32_t>(handle_.Write(Buffer, static_cast<size_t>(Count)));
     });
     if (written < Count && FailOnShortRead())
@@ -142,7 +141,7 @@ void TFileStream::WriteAt(int64_t Offset, const void* Buffer, int64_t Count) {
         return;
     Reporting("Error writing to stream - ", [&] {
         if (Offset < 0 || Offset > MaxStreamSize - Count)
-            RaiseOSError(EFBIG);
+            RaiseOSError(TOSError::FileTooLarge);
         handle_.WriteAt(Offset, Buffer, static_cast<size_t>(Count));
     });
 }

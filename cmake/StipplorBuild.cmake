@@ -99,15 +99,24 @@ function(stipplor_add_test name)
                                                                    LABELS "${T_LABELS}")
 endfunction()
 
-# stipplor_add_test_folder(<prefix> LIBS ...): every *Test.cpp of the calling folder becomes its
-# own test program <prefix>_<file>, so that one suite's build does not hold up another. The
-# target <prefix>_tests builds them all, and their cases carry the label <prefix>.
+# stipplor_add_test_folder(<prefix> LIBS ... [POSIX_ONLY <suite>...]): every *Test.cpp of the
+# calling folder becomes its own test program <prefix>_<file>, so that one suite's build does
+# not hold up another. The target <prefix>_tests builds them all, and their cases carry the
+# label <prefix>. Suites named *Win32Test are built for Windows only; those that POSIX_ONLY
+# names (by file name without extension), which rest on the POSIX stand-ins or on peers found
+# on Linux only, for the other systems only.
 function(stipplor_add_test_folder prefix)
-    cmake_parse_arguments(F "" "" "LIBS" ${ARGN})
+    cmake_parse_arguments(F "" "" "LIBS;POSIX_ONLY" ${ARGN})
     file(GLOB suites CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*Test.cpp)
     add_custom_target(${prefix}_tests)
     foreach(suite ${suites})
         get_filename_component(name ${suite} NAME_WE)
+        if(WIN32 AND name IN_LIST F_POSIX_ONLY)
+            continue()
+        endif()
+        if(NOT WIN32 AND name MATCHES "Win32Test$")
+            continue()
+        endif()
         stipplor_add_test(${prefix}_${name} SOURCES ${suite} LIBS ${F_LIBS} LABELS ${prefix})
         add_dependencies(${prefix}_tests ${prefix}_${name})
     endforeach()

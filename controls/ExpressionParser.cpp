@@ -2,18 +2,20 @@
 // inside a controlled floating-point environment and under limits of nesting and work.
 #include "controls/ExpressionEval.h"
 #include "controls/ExpressionInternals.h"
+#include "core/LongDouble.h"
 
 #include <algorithm>
 #include <array>
 #include <cfenv>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <new>
 #include <optional>
 
-#if defined(__GLIBC__) && (defined(__x86_64__) || defined(__i386__))
-#include <fpu_control.h>
+// The x87 unit's precision is set on every system: a Windows host may run it at 53 bits.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #define STIPPLOR_X87_CONTROL 1
 #endif
 
@@ -71,10 +73,11 @@ public:
         std::feholdexcept(&saved_);
         std::fesetround(FE_TONEAREST);
 #ifdef STIPPLOR_X87_CONTROL
-        fpu_control_t word;
-        _FPU_GETCW(word);
-        word = static_cast<fpu_control_t>((word & ~_FPU_EXTENDED) | _FPU_EXTENDED);
-        _FPU_SETCW(word);
+        constexpr uint16_t ExtendedPrecision = 0x300; // precision control: 64-bit mantissa
+        uint16_t word;
+        asm volatile("fnstcw %0" : "=m"(word));
+        word |= ExtendedPrecision;
+        asm volatile("fldcw %0" : : "m"(word));
 #endif
     }
     ~FloatingPointEnvironment() {
@@ -401,7 +404,7 @@ Extended Parser::Number() {
     const std::string number = CommaToPoint(digits);
     Extended value = 0;
     const char* const end = number.data() + number.size();
-    const auto [stop, error] = std::from_chars(number.data(), end, value);
+    const auto [stop, error] = LongDoubleFromChars(number.data(), end, value);
     if (error != std::errc() || stop != end)
         Fail("Invalid number format");
     return value;

@@ -1,6 +1,7 @@
 #include "controls/ValueEdits.h"
 
 #include "controls/NumberFormat.h"
+#include "core/LongDouble.h"
 
 #include <algorithm>
 #include <array>
@@ -41,7 +42,8 @@ std::optional<Extended> ParseFloat(std::string_view text) {
         return (c >= '0' && c <= '9') || c == '.' || c == 'e' || c == 'E' || c == '+' || c == '-';
     });
     Extended value = 0;
-    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    const auto [end, error] =
+        LongDoubleFromChars(number.data(), number.data() + number.size(), value);
     if (number.empty() || !plain || error != std::errc() || end != number.data() + number.size())
         return std::nullopt;
     return value;

@@ -1,6 +1,7 @@
 #include "engine/MultiCoreProcessing.h"
 
 #include "platform/ProcessorInfo.h"
+#include "platform/Threading.h"
 
 #include <algorithm>
 #include <cfenv>
@@ -12,11 +13,6 @@ namespace {
 std::atomic<int32_t> processorCount{0};
 std::atomic<int32_t> processorCountOverride{0};
 std::atomic<int32_t> runningWorkers{0};
-
-// Worker threads may be created at any time after start-up: nothing in this library starts
-// parallel work while it is being loaded, and the platform has no loader lock that a thread
-// created then would wait for.
-constexpr bool ThreadingEnabled = true;
 
 // Every thread rounds and computes alike: round to nearest, ties to even, nothing trapping.
 void LoadDefaultFloatingPointEnvironment() noexcept {
@@ -45,7 +41,7 @@ int32_t RunningWorkers() {
 }
 
 int32_t ThreadCountFor(int32_t ThreadsPerProcessor, int32_t Limit) {
-    const int32_t n = ThreadingEnabled ? ProcessorCount() : 1;
+    const int32_t n = ThreadingEnabled() ? ProcessorCount() : 1;
     if (n < 2)
         return n;
     const int64_t wanted = int64_t{ThreadsPerProcessor} * n - runningWorkers.load();
@@ -73,7 +69,8 @@ void TMultiCoreProcess::RecordError(const char* message) noexcept {
 }
 
 void TMultiCoreProcess::Run(const TThreadDataArray& Data) {
-    if (ProcessorCount() < 2) {
+    // No worker before the library has finished loading (platform/Threading.h).
+    if (!ThreadingEnabled() || ProcessorCount() < 2) {
         LoadDefaultFloatingPointEnvironment();
         for (TChunk* chunk : Data)
             RunChunk(*chunk);

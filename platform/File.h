@@ -15,8 +15,8 @@ enum class TFileCreation : uint8_t {
     CreateOrTruncate, // created when missing, emptied when present
 };
 
-// What others may do with the file while it is open: bits, none by default. POSIX locks
-// nothing, so there they only state the intent.
+// What others may do with the file while it is open: bits, none by default. Windows refuses
+// other opens that they do not allow; POSIX locks nothing, so there they only state the intent.
 using TFileShare = uint8_t;
 inline constexpr TFileShare ShareRead = 1;
 inline constexpr TFileShare ShareWrite = 2;
@@ -31,7 +31,7 @@ public:
     // Closes the file; an error the system reports then is lost (Close reports it).
     ~TFile();
 
-    // Opens Name. A folder is refused (EISDIR), as it cannot be read or written as a file.
+    // Opens Name. A folder is refused, as it cannot be read or written as a file.
     static TFile Open(const std::string& Name, TFileAccess Access, TFileCreation Creation,
                       TFileShare Share = 0);
     // Creates Name as a new empty file that only its owner may open. When the name is taken,
@@ -61,8 +61,8 @@ public:
     // Closes the file and reports what the system reports; it is closed even then.
     void Close();
 
-    // For platform code only: the system's handle (a descriptor on POSIX), -1 when closed,
-    // and a handle made to own one.
+    // For platform code only: the system's handle (a descriptor on POSIX, a HANDLE on
+    // Windows), -1 when closed, and a handle made to own one.
     intptr_t NativeHandle() const noexcept { return handle_; }
     static TFile AdoptNativeHandle(intptr_t Handle) noexcept;
 

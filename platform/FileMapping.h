@@ -7,7 +7,8 @@
 
 namespace stipplor {
 
-// View offsets must be multiples of this: the system's page size.
+// View offsets must be multiples of this: the page size on POSIX, the allocation granularity
+// (64 KiB) on Windows.
 uint32_t MappingGranularity() noexcept;
 
 // Maps Length bytes of File, opened for reading and writing, starting at Offset (a multiple of

@@ -70,10 +70,12 @@ public:
     TRegistryStatus DeleteValue(std::string_view Name);
 
     // Between BeginUpdate and EndUpdate (nested pairs count as the outer one) the key keeps
-    // its changes back, and EndUpdate applies them in one step that a crash or another
-    // process sees whole or not at all. Reads in between see the kept changes. SetValue and
-    // DeleteValue still refuse at once what the key could never take; EndUpdate's status is
-    // that of the whole step, whose changes are gone when it fails.
+    // its changes back, and EndUpdate applies them in one step. On POSIX a crash or another
+    // process sees that step whole or not at all; the Windows registry takes one value at a
+    // time, so there a crash in the middle leaves the values before it changed. Reads in
+    // between see the kept changes. SetValue and DeleteValue still refuse at once what the key
+    // could never take; EndUpdate's status is that of the whole step, whose changes are gone
+    // when it fails.
     void BeginUpdate() noexcept;
     TRegistryStatus EndUpdate();
 

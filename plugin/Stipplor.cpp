@@ -1,5 +1,6 @@
 #include "plugin/Stipplor.h"
 
+#include "platform/Threading.h"
 #include "plugin/HostCallback.h"
 #include "plugin/PluginLinearBitmap.h"
 #include "screening/HostLink.h"
@@ -77,7 +78,7 @@ void ReportException() noexcept {
         } catch (...) {
         }
     } catch (...) {
-        toolkit::Application().HandleException();
+        toolkit::Application().HandleException(std::current_exception());
     }
 }
 
@@ -111,6 +112,7 @@ static_assert(std::is_same_v<decltype(&ProcessImage), TProcessImage>);
 extern "C" {
 
 STIPPLOR_PLUGIN_EXPORT int32_t STIPPLOR_PLUGIN_CALL RegisterPlugin(THostCallback Callback) {
+    stipplor::LoadingFinished();
     try {
         stipplor::SetHostCallback(Callback);
         if (Callback == nullptr)
@@ -129,6 +131,7 @@ STIPPLOR_PLUGIN_EXPORT int32_t STIPPLOR_PLUGIN_CALL RegisterPlugin(THostCallback
 
 STIPPLOR_PLUGIN_EXPORT int32_t STIPPLOR_PLUGIN_CALL ProcessImage(int32_t Kind,
                                                                  const TPluginImage* Image) {
+    stipplor::LoadingFinished();
     try {
         return stipplor::RunProcessImage(Kind, Image);
     } catch (...) {

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -308,7 +307,8 @@ int64_t WriteDirectory(TBaseStream& Stream, const TImageShape& image, TTIFFOptio
     // Offsets and stream positions are 32-bit: refuse before writing a file that cannot hold
     // them, rather than fail 2 GiB later.
     if (data > MaxFileSize || rowBytes > (MaxFileSize - data) / image.Height)
-        throw EInOutError("Error writing to stream - " + SysErrorMessage(EFBIG));
+        throw EInOutError("Error writing to stream - " +
+                          SysErrorMessage(OSErrorCode(TOSError::FileTooLarge)));
 
     TDirectoryBuilder directory;
     BuildDirectory(directory, image, options, resolution);

@@ -34,7 +34,10 @@ void TApplication::ShowException(const std::exception& error) {
 }
 
 void TApplication::HandleException() noexcept {
-    std::exception_ptr error = std::current_exception();
+    HandleException(std::current_exception());
+}
+
+void TApplication::HandleException(std::exception_ptr error) noexcept {
     if (!error)
         return;
     try {

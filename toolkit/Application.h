@@ -21,8 +21,10 @@ public:
     // Reports the exception being handled (call it inside a catch block): the silent abort
     // shows nothing; anything else shows ErrorBoxText(message) in a box captioned "Error" with
     // the error icon and one "OK" button. When OnException is set it gets the exception
-    // instead.
+    // instead. A module with a runtime of its own (a Windows DLL linked statically) sees only
+    // the exceptions it caught itself: others pass theirs with the second form.
     void HandleException() noexcept;
+    void HandleException(std::exception_ptr Error) noexcept;
     void ShowException(const std::exception& error);
 
     // Runs `action` as the message loop runs an event handler: an exception leaving it is

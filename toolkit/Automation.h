@@ -25,7 +25,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(__GNUC__)
+#if defined(_WIN32)
+#define TK_API /* a DLL without marked exports exports every function */
+#elif defined(__GNUC__)
 #define TK_API __attribute__((visibility("default")))
 #else
 #define TK_API

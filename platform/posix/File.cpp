@@ -100,16 +100,6 @@ template <class Byte, class Mover> size_t Transfer(Byte* Bytes, size_t Count, Mo
 
 } // namespace
 
-TFile::TFile(TFile&& Other) noexcept : handle_(std::exchange(Other.handle_, -1)) {}
-
-TFile& TFile::operator=(TFile&& Other) noexcept {
-    if (this != &Other) {
-        TFile old(std::move(*this));
-        handle_ = std::exchange(Other.handle_, -1);
-    }
-    return *this;
-}
-
 TFile::~TFile() {
     if (IsOpen())
         FileCalls().Close(Descriptor(handle_));

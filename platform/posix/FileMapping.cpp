@@ -87,11 +87,4 @@ void UnmapMemory(uint8_t* Address, uint64_t Length) noexcept {
         ::munmap(Address, static_cast<size_t>(Length));
 }
 
-void EnsureFileSize(TFile& File, int64_t Size) {
-    if (Size < 0)
-        RaiseOSError(EINVAL);
-    if (File.Size() < Size)
-        File.SetSize(Size);
-}
-
 } // namespace stipplor

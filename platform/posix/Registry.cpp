@@ -236,20 +236,6 @@ void TRegistryKey::Close() noexcept {
     state_.reset();
 }
 
-bool TRegistryKey::IsOpen() const noexcept {
-    return state_ != nullptr;
-}
-
-TRegistryStatus TRegistryKey::QueryValue(std::string_view Name, TRegistryValueType& Type,
-                                         uint32_t& Size) const {
-    TRegistryData data;
-    if (const TRegistryStatus status = ReadValue(Name, data); status != 0)
-        return status;
-    Type = data.Type;
-    Size = static_cast<uint32_t>(data.Bytes.size());
-    return 0;
-}
-
 TRegistryStatus TRegistryKey::ReadValue(std::string_view Name, TRegistryData& Data) const {
     if (!state_)
         return EBADF;

@@ -9,6 +9,22 @@ int LastOSError() noexcept {
     return errno;
 }
 
+int OSErrorCode(TOSError Error) noexcept {
+    switch (Error) {
+    case TOSError::InvalidArgument:
+        return EINVAL;
+    case TOSError::FileExists:
+        return EEXIST;
+    case TOSError::FileTooLarge:
+        return EFBIG;
+    case TOSError::BadHandle:
+        return EBADF;
+    case TOSError::NotSeekable:
+        return ESPIPE;
+    }
+    return EINVAL;
+}
+
 std::string SysErrorMessage(int code) {
     char buffer[256];
     // The GNU variant returns the text, which may or may not be in the buffer.
@@ -19,14 +35,6 @@ std::string SysErrorMessage(int code) {
         return "Unknown error " + std::to_string(code);
     return buffer;
 #endif
-}
-
-void RaiseOSError(int code) {
-    throw EOSError(code, SysErrorMessage(code));
-}
-
-void RaiseLastOSError() {
-    RaiseOSError(LastOSError());
 }
 
 } // namespace stipplor

@@ -1,4 +1,5 @@
 #include "controls/ExpressionEval.h"
+#include "core/LongDouble.h"
 
 #include <gtest/gtest.h>
 
@@ -102,7 +103,7 @@ TEST(ExpressionEval, DecimalsAreCorrectlyRounded) {
             text += "e" + std::to_string(static_cast<int>(random() % 81) - 40);
         const std::string reference = CommaToPoint(text);
         Extended expected = 0;
-        std::from_chars(reference.data(), reference.data() + reference.size(), expected);
+        LongDoubleFromChars(reference.data(), reference.data() + reference.size(), expected);
         ASSERT_EQ(Eval(text, table), expected) << text;
     }
 }
@@ -112,6 +113,32 @@ TEST(ExpressionEval, ComparisonsUseNearlyEqual) {
     ExpectValues({{"1e-17=0", 1}, {"1e-15=0", 0}, {"3>3", 0}, {"3<3", 0}, {"3#3", 0}});
     ExpectValues({{"3<4", 1}, {"4>3", 1}, {"2&0", 0}, {"2&-1", 1}, {"0|5", 1}, {"0|0", 0}});
 }
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+uint16_t X87ControlWord() {
+    uint16_t word;
+    asm volatile("fnstcw %0" : "=m"(word));
+    return word;
+}
+
+void SetX87ControlWord(uint16_t word) {
+    asm volatile("fldcw %0" : : "m"(word));
+}
+
+// A caller that runs the x87 unit at double precision (as Windows hosts do) still gets
+// extended results, and its own setting back.
+TEST(ExpressionEval, EvaluatesAtExtendedPrecisionWhateverTheCallersSetting) {
+    const uint16_t saved = X87ControlWord();
+    const uint16_t doublePrecision = uint16_t((saved & ~0x300) | 0x200);
+    SetX87ControlWord(doublePrecision);
+    Table table;
+    const Extended small = Eval("1 + 1e-19 - 1", table);
+    const uint16_t after = X87ControlWord();
+    SetX87ControlWord(saved);
+    EXPECT_GT(small, 0) << "the 64-bit mantissa keeps 1e-19 beside 1";
+    EXPECT_EQ(after, doublePrecision);
+}
+#endif
 
 TEST(ExpressionEval, InfinityAndNaN) {
     ExpectValues({{"1/0", Infinity}, {"-1/0", -Infinity}, {"inf=inf", 1}, {"inf#inf", 0}});

@@ -34,7 +34,7 @@ TEST(DialogsTest, HandleExceptionShowsErrorsButNotTheSilentAbort) {
         try {
             throw error;
         } catch (...) {
-            Application().HandleException();
+            Application().HandleException(std::current_exception());
         }
     };
     raise(stipplor::EAbort());

@@ -1,0 +1,10 @@
+#pragma once
+// The system's header as the platform layer includes it: without the rarely used parts and
+// without the min and max macros, which would break std::min and std::max.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
