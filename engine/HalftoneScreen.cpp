@@ -490,9 +490,14 @@ void MakeRasterFromCells(const TScreenedCells& Cells, TLinearBitmap& Dest) {
     const TBitmapSize size = Cells.RasterSize();
     AllocateTarget(Dest, size.Width, size.Height,
                    Cells.Angle() > 0 ? RotatedTargetFileThreshold : ScreenTargetFileThreshold);
+    FillRasterFromCells(Cells, Dest);
+}
+
+void FillRasterFromCells(const TScreenedCells& Cells, TLinearBitmap& Dest) {
     // The packed rows are RotateCellScreen's pixels bit for bit; spreading them costs a fraction
     // of turning each pixel back on its own.
-    SpreadPlate(TPackedScreen(Cells.Cells(), Cells.Angle(), size), Dest, 255, TSpread::Store);
+    SpreadPlate(TPackedScreen(Cells.Cells(), Cells.Angle(), Cells.RasterSize()), Dest, 255,
+                TSpread::Store);
     Dest.SetPalette(Cells.Palette().data());
 }
 

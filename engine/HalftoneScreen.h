@@ -78,6 +78,9 @@ TScreenedCells ScreenCells(TLinearBitmap& Source, int32_t CellSize, uint8_t DotS
 // Dest becomes the raster of Cells, exactly as MakeRasterPattern makes it; large rasters go to
 // windowed temporary files when Dest is a TFileMappedBitmap.
 void MakeRasterFromCells(const TScreenedCells& Cells, TLinearBitmap& Dest);
+// The same raster into Dest as it stands: allocated 8-bit at the raster's size, in whatever
+// storage it has. Raises ELinearBitmap "Invalid bitmap size" for another size or format.
+void FillRasterFromCells(const TScreenedCells& Cells, TLinearBitmap& Dest);
 
 // Dest becomes the screened plane: (W*N) x (H*N) 8-bit pixels of 0 and 255 with Source's
 // palette. Dest may be Source. When a working copy is needed (Dest is Source, or the screen

@@ -1,9 +1,13 @@
 // The whole screening run as the user starts it: the dialog with its design defaults (CMYK,
 // cell size 16, angles 22, 45, 67 and 0, diamond dots), file output on, OK clicked, four
-// 1-bit plates of 16384 x 12288 written. No host: the run's own progress reports mark the
-// stages. Settings go to a temporary configuration folder, the plates to a temporary folder.
+// 1-bit plates of 16384 x 12288 written. The run's own progress reports mark the stages.
+// Settings go to a temporary configuration folder, the plates to a temporary folder.
+// With --host the four plates go to a host instead of files; with --combine the host gets the
+// one combined CMYK image. The host stands in for the application: it takes each image as it
+// is handed over (contiguous 8-bit pixels) and copies nothing, so the figures are the plug-in's.
 //
 //   bench_pipeline [runs] [--cell N] [--angles C,M,Y,K] [--picture NAME] [--folder DIR]
+//                  [--host | --combine]
 //       runs: default 3, the best run is shown; N: the cell size (default 16); the angles of
 //       the four plates in degrees (default 22,45,67,0); NAME: a sample photograph or a PNG
 //       file (default coffee-1024x768.png); DIR: where the temporary folder for the plates
@@ -36,6 +40,7 @@ struct TRunFigures {
     std::vector<TStamp> Stamps;
     uintmax_t BytesWritten = 0;
     double PeakMiB = 0;
+    int Images = 0; // received by the host
 };
 
 struct TOptions {
@@ -44,7 +49,9 @@ struct TOptions {
     std::vector<std::string> Angles{"22", "45", "67", "0"};
     std::string Picture = "coffee-1024x768.png";
     std::string Folder = std::filesystem::temp_directory_path().string();
-    std::string Raw; // --raw: the file to write the picture to
+    std::string Raw;      // --raw: the file to write the picture to
+    bool Host = false;    // the plates to the host, no files
+    bool Combine = false; // the combined image to the host, no files
 };
 
 std::vector<std::string> SplitAtCommas(const std::string& text) {
@@ -72,12 +79,17 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
             options.Folder = argv[++i];
         else if (arg == "--raw" && hasValue)
             options.Raw = argv[++i];
+        else if (arg == "--host")
+            options.Host = true;
+        else if (arg == "--combine")
+            options.Combine = true;
         else if (!arg.empty() && arg[0] != '-')
             options.Runs = std::max(1, std::atoi(arg.c_str()));
         else
             return false;
     }
-    return options.CellSize >= 2 && options.CellSize <= 256 && options.Angles.size() == 4;
+    return options.CellSize >= 2 && options.CellSize <= 256 && options.Angles.size() == 4 &&
+           !(options.Host && options.Combine);
 }
 
 TRunFigures RunOnce(const TLinearBitmap& photo, const std::string& outputPath,
@@ -85,6 +97,15 @@ TRunFigures RunOnce(const TLinearBitmap& photo, const std::string& outputPath,
     TRunFigures figures;
     TStopwatch stopwatch;
     THostLink link;
+    const bool toFiles = !options.Host && !options.Combine;
+    if (!toFiles)
+        link.SendImage = [&](const TLinearBitmap& bitmap, const std::string&) {
+            if (bitmap.IsWindowed() || bitmap.Pixels() == nullptr) {
+                std::fprintf(stderr, "the host was handed pixels it cannot read as one block\n");
+                std::exit(1);
+            }
+            ++figures.Images;
+        };
     link.ReportProgress = [&](int32_t percent) {
         figures.Stamps.push_back({percent, stopwatch.Seconds()});
     };
@@ -94,9 +115,11 @@ TRunFigures RunOnce(const TLinearBitmap& photo, const std::string& outputPath,
     source.Assign(photo);
     form.SourceBitmap = &source;
     const toolkit::TScopedAgents agents([&](toolkit::TCustomForm&) {
-        // The settings of the run before are loaded: click only when the box is off.
-        if (!form.TIFFOutputBox.Checked())
+        // The settings of the run before are loaded: click only where a box must change.
+        if (form.TIFFOutputBox.Checked() != toFiles)
             toolkit::user::Click(form.TIFFOutputBox);
+        if (form.CombineResultsBox.Checked() != options.Combine)
+            toolkit::user::Click(form.CombineResultsBox);
         toolkit::user::TypeText(form.OutputPathEdit, outputPath);
         toolkit::user::TypeText(form.CellSizeEdit, std::to_string(options.CellSize));
         TFloatEdit* angles[] = {&form.AngleEdit1, &form.AngleEdit2, &form.AngleEdit3,
@@ -115,8 +138,9 @@ TRunFigures RunOnce(const TLinearBitmap& photo, const std::string& outputPath,
         std::fprintf(stderr, "the run did not complete\n");
         std::exit(1);
     }
-    for (const char* plane : {"[C].tif", "[M].tif", "[Y].tif", "[K].tif"})
-        figures.BytesWritten += std::filesystem::file_size(outputPath + plane);
+    if (toFiles)
+        for (const char* plane : {"[C].tif", "[M].tif", "[Y].tif", "[K].tif"})
+            figures.BytesWritten += std::filesystem::file_size(outputPath + plane);
     return figures;
 }
 
@@ -157,7 +181,7 @@ int main(int argc, char** argv) {
     TOptions options;
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr, "usage: bench_pipeline [runs] [--cell N] [--angles C,M,Y,K] "
-                             "[--picture NAME] [--folder DIR] | --raw FILE\n");
+                             "[--picture NAME] [--folder DIR] [--host | --combine] | --raw FILE\n");
         return 2;
     }
     TLinearBitmap photo;
@@ -186,10 +210,13 @@ int main(int argc, char** argv) {
     std::filesystem::remove_all(folder);
 
     const int64_t outputPixels = 4 * int64_t(photo.Width()) * N * (int64_t(photo.Height()) * N);
-    std::printf("\n%s %dx%d, CMYK, N = %d, angles %s/%s/%s/%s, diamond dots, four files\n",
+    const char* output = options.Host      ? "four plates to the host"
+                         : options.Combine ? "the combined image to the host"
+                                           : "four files";
+    std::printf("\n%s %dx%d, CMYK, N = %d, angles %s/%s/%s/%s, diamond dots, %s\n",
                 options.Picture.c_str(), photo.Width(), photo.Height(), N,
                 options.Angles[0].c_str(), options.Angles[1].c_str(), options.Angles[2].c_str(),
-                options.Angles[3].c_str());
+                options.Angles[3].c_str(), output);
     std::printf("total           %8.3f s\n", best.Seconds);
     std::printf("  separation    %8.3f s\n", Between(best, 0, 10));
     const char* names[] = {"C", "M", "Y", "K"};
@@ -197,16 +224,27 @@ int main(int argc, char** argv) {
     const int32_t before[] = {10, 35, 57, 79};
     const int32_t written[] = {35, 57, 79, 100};
     for (int p = 0; p < 4; ++p)
-        std::printf("  %s screen %7.3f s, file %7.3f s\n", names[p],
-                    Between(best, before[p], screened[p]), Between(best, screened[p], written[p]));
+        std::printf("  %s screen %7.3f s, %s %7.3f s\n", names[p],
+                    Between(best, before[p], screened[p]),
+                    options.Host      ? "host"
+                    : options.Combine ? "combined"
+                                      : "file",
+                    Between(best, screened[p], written[p]));
     std::printf("output          %8.1f MP/s, %.3f ns per output pixel (%lld pixels)\n",
                 PerSecond(double(outputPixels), best.Seconds) / 1e6,
                 best.Seconds * 1e9 / double(outputPixels), static_cast<long long>(outputPixels));
+    if (options.Combine)
+        std::printf("combined image  %8.3f ns per combined pixel (%lld pixels)\n",
+                    best.Seconds * 1e9 / double(outputPixels / 4),
+                    static_cast<long long>(outputPixels / 4));
     std::printf("reports         ");
     for (const TStamp& stamp : best.Stamps)
         std::printf("%d%% %.3f s; ", stamp.Percent, stamp.Seconds);
     std::printf("\n");
     std::printf("peak memory     %8.0f MiB\n", best.PeakMiB);
-    std::printf("bytes written   %llu\n", static_cast<unsigned long long>(best.BytesWritten));
+    if (options.Host || options.Combine)
+        std::printf("host images     %d\n", best.Images);
+    else
+        std::printf("bytes written   %llu\n", static_cast<unsigned long long>(best.BytesWritten));
     return 0;
 }
