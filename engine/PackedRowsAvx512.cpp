@@ -22,13 +22,6 @@ namespace stipplor::packedrows {
 
 namespace {
 
-// Eight lanes, then eight more. (The zero-masked and zero-extending forms of the intrinsics
-// keep GCC 12 from warning about the undefined upper halves of the plain ones.)
-STIPPLOR_AVX512 inline __m512i Joined(__m256i low, __m256i high) {
-    return _mm512_mask_inserti64x4(_mm512_setzero_si512(), 0xFF, _mm512_zextsi256_si512(low), high,
-                                   1);
-}
-
 // Rounds to nearest with ties to even as the instruction says, whatever the floating-point
 // environment (the rounding RoundToInt64 takes from the environment every thread keeps): adding
 // 1.5 * 2^52 leaves no bits below the units, and for a value below 2^31 in magnitude the low
@@ -50,15 +43,13 @@ STIPPLOR_AVX512 inline __m512i HalveBelow(__m512i r) {
     return _mm512_srai_epi32(_mm512_add_epi32(t, _mm512_srli_epi32(t, 31)), 1);
 }
 
-// Exact floor of non-negative lanes below 2^30 divided by N <= 256 (see DivideLanes of the
-// AVX2 lanes: the same doubles, the same bias).
-STIPPLOR_AVX512 inline __m512i DivideLanes(__m512i v, __m512d reciprocal) {
-    const __m512d bias = _mm512_set1_pd(1.0 / 4096);
-    auto half = [&](__m256i h) STIPPLOR_AVX512 {
-        return _mm512_cvttpd_epi32(
-            _mm512_add_pd(_mm512_mul_pd(_mm512_cvtepi32_pd(h), reciprocal), bias));
-    };
-    return Joined(half(_mm512_castsi512_si256(v)), half(_mm512_extracti64x4_epi64(v, 1)));
+// Lanes from 0 to 2^31 divided by N (see TLookup::Multiplier): the 64-bit products of the even
+// and of the odd lanes, their high halves shifted.
+STIPPLOR_AVX512 inline __m512i DivideLanes(__m512i v, __m512i multiplier, int32_t shift) {
+    const __m512i even = _mm512_mul_epu32(v, multiplier);
+    const __m512i odd = _mm512_mul_epu32(_mm512_srli_epi64(v, 32), multiplier);
+    const __m512i high = _mm512_mask_blend_epi32(0xAAAA, _mm512_srli_epi64(even, 32), odd);
+    return _mm512_srli_epi32(high, static_cast<unsigned>(shift - 32));
 }
 
 // Cells from 12 to 32 pixels wide are looked up without gathers where they can: the sixteen
@@ -134,7 +125,7 @@ STIPPLOR_AVX512 void PackStripRowAvx512(const TLookup& Lookup, const TStrip& Str
     const __m512i lowBits = _mm512_set1_epi32(L.CellSize - 1); // for a power of 2
     const __m512i columns = _mm512_set1_epi32(L.Columns);
     const __m512i wordsPerRow = _mm512_set1_epi32(L.WordsPerRow);
-    const __m512d reciprocal = _mm512_set1_pd(L.Reciprocal);
+    const __m512i multiplier = _mm512_set1_epi32(static_cast<int32_t>(L.Multiplier));
     const __m512i one = _mm512_set1_epi32(1);
     // Lane i holds column 7 - i % 8 of group i / 8.
     const __m512i laneColumn =
@@ -171,8 +162,8 @@ STIPPLOR_AVX512 void PackStripRowAvx512(const TLookup& Lookup, const TStrip& Str
             ix = _mm512_and_si512(sx, lowBits);
             iy = _mm512_and_si512(sy, lowBits);
         } else {
-            cx = DivideLanes(sx, reciprocal);
-            cy = DivideLanes(sy, reciprocal);
+            cx = DivideLanes(sx, multiplier, L.DivisionShift);
+            cy = DivideLanes(sy, multiplier, L.DivisionShift);
             ix = _mm512_sub_epi32(sx, _mm512_mullo_epi32(cx, n));
             iy = _mm512_sub_epi32(sy, _mm512_mullo_epi32(cy, n));
         }

@@ -25,6 +25,10 @@ bool FitsLanes(TBitmapSize plate, TBitmapSize content, const TCellScreen& screen
            content.Height < Limit * 4 && int64_t(screen.Columns) * screen.Rows < INT32_MAX;
 }
 
+int32_t DivisionShift(int32_t N) {
+    return 32 + std::bit_width(static_cast<uint32_t>(N)) - 1;
+}
+
 // Bits of a 64-bit word whose bit k is pixel k, in the file's order: byte k / 8 with pixel k
 // at bit 7 - k % 8.
 uint64_t FileBitOrder(uint64_t v) {
@@ -96,7 +100,9 @@ TPackedScreen::TPackedScreen(const TCellScreen& Screen, double Angle, TBitmapSiz
                N,
                Screen.WordsPerRow,
                powerOfTwo ? std::countr_zero(static_cast<uint32_t>(N)) : -1,
-               powerOfTwo ? 0 : std::numeric_limits<uint64_t>::max() / uint64_t(N) + 1,
+               powerOfTwo ? 0u
+                          : static_cast<uint32_t>(((uint64_t{1} << DivisionShift(N)) + N - 1) / N),
+               DivisionShift(N),
                1.0 / N,
                geometry_.SourceCentreX,
                geometry_.SourceCentreY};
