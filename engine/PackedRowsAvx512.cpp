@@ -52,59 +52,99 @@ STIPPLOR_AVX512 inline __m512i DivideLanes(__m512i v, __m512i multiplier, int32_
     return _mm512_srli_epi32(high, static_cast<unsigned>(shift - 32));
 }
 
-// Cells from 12 to 32 pixels wide are looked up without gathers where they can: the sixteen
-// columns of a step lie at most 16 pixels apart in the source, so they mostly touch (from 17
-// pixels on always) a 2 x 2 block of cells, whose four dots (a word a row) fit in registers.
-// The lookup picks the very word the gathers would fetch, so the bits are the same.
-bool TakesBlockLookup(const TLookup& L) {
-    return L.CellSize >= 12 && L.CellSize <= 32 && L.WordsPerRow == 1;
+// Cells from 8 to 32 pixels wide are looked up without gathers where they can. Along a row
+// the source position moves by at most one pixel a column (|cos|, |sin| <= 1 and the halving
+// of rounded doubled coordinates), so the sixteen columns of a step lie at most 15 pixels
+// apart in the source and eight columns at most 7: from 12 pixels a cell on a step mostly
+// touches (from 16 on always) a 2 x 2 block of cells, from 8 on each half of it does. The
+// block's four dots (a word a row) fit in registers, and each lane picks the very word the
+// gathers would fetch, so the bits are the same.
+enum class TBlocks : uint8_t { None, Step, Halves };
+
+TBlocks BlocksOf(const TLookup& L) {
+    if (L.WordsPerRow != 1 || L.CellSize < 8)
+        return TBlocks::None;
+    return L.CellSize >= 12 ? TBlocks::Step : TBlocks::Halves;
 }
 
-// The bits of sixteen lanes, all inside the screen, when their cells (cx, cy) lie in one 2 x 2
-// block; false when they do not. Lane 7 holds the step's leftmost column and lane 8 its
-// rightmost: the source cell is monotone along the row, so those two bound every lane's.
-STIPPLOR_AVX512 inline bool BlockBits(const TLookup& L, __m512i cx, __m512i cy, __m512i ix,
-                                      __m512i iy, __mmask16& set) {
+// The lowest cell of the step, or of each half, in every lane. Lane 7 holds the step's
+// leftmost column and lane 8 its rightmost (lanes 0 and 15 the halves' other ends): the source
+// cell is monotone along the row, so the two ends bound every lane's.
+STIPPLOR_AVX512 inline __m512i LowestCell(__m512i c, TBlocks blocks) {
+    const __m512i first = blocks == TBlocks::Step ? _mm512_set1_epi32(7)
+                                                  : _mm512_setr_epi32(7, 7, 7, 7, 7, 7, 7, 7, 15,
+                                                                      15, 15, 15, 15, 15, 15, 15);
+    const __m512i last = blocks == TBlocks::Step
+                             ? _mm512_set1_epi32(8)
+                             : _mm512_setr_epi32(0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 8, 8, 8, 8, 8, 8);
+    return _mm512_min_epi32(_mm512_permutexvar_epi32(first, c), _mm512_permutexvar_epi32(last, c));
+}
+
+// Lane 0 of a vector, and lane 8.
+STIPPLOR_AVX512 inline int32_t Lane0(__m512i v) {
+    return _mm_cvtsi128_si32(_mm512_castsi512_si128(v));
+}
+STIPPLOR_AVX512 inline int32_t Lane8(__m512i v) {
+    return _mm_cvtsi128_si32(_mm512_extracti32x4_epi32(v, 2));
+}
+
+// Word iy of the dot of each lane's cell in the 2 x 2 block from cell (x0, y0), for dots of
+// at most 16 rows (one register each): RelX picks the left or right dot, RelY the upper or
+// lower pair. The block's second column or row may not exist when no lane is in it.
+STIPPLOR_AVX512 inline __m512i BlockWords(const TLookup& L, int32_t x0, int32_t y0, __m512i relX,
+                                          __m512i relY, __m512i iy) {
+    const int64_t x1 = std::min(x0 + 1, L.Columns - 1);
+    const int64_t top = int64_t(y0) * L.Columns;
+    const int64_t bottom = int64_t(std::min(y0 + 1, L.Rows - 1)) * L.Columns;
+    const __mmask16 dotRows = static_cast<__mmask16>((1u << L.CellSize) - 1);
+    auto dot = [&](int64_t cell) STIPPLOR_AVX512 {
+        return _mm512_maskz_loadu_epi32(dotRows, L.DotBits + int64_t(L.Entries[cell]) * L.CellSize);
+    };
+    const __m512i row = _mm512_add_epi32(iy, _mm512_slli_epi32(relX, 4));
+    return _mm512_mask_blend_epi32(
+        _mm512_test_epi32_mask(relY, relY),
+        _mm512_permutex2var_epi32(dot(top + x0), row, dot(top + x1)),
+        _mm512_permutex2var_epi32(dot(bottom + x0), row, dot(bottom + x1)));
+}
+
+// The same for dots of 17 to 32 rows, two registers each: word iy of each of the four dots,
+// then each lane's own.
+STIPPLOR_AVX512 inline __m512i BlockWordsWide(const TLookup& L, int32_t x0, int32_t y0,
+                                              __m512i relX, __m512i relY, __m512i iy) {
+    const int64_t x1 = std::min(x0 + 1, L.Columns - 1);
+    const int64_t top = int64_t(y0) * L.Columns;
+    const int64_t bottom = int64_t(std::min(y0 + 1, L.Rows - 1)) * L.Columns;
+    const __mmask16 lowerRows = static_cast<__mmask16>((1u << (L.CellSize - 16)) - 1);
+    auto word = [&](int64_t cell) STIPPLOR_AVX512 {
+        const uint32_t* rows = L.DotBits + int64_t(L.Entries[cell]) * L.CellSize;
+        return _mm512_permutex2var_epi32(_mm512_loadu_si512(rows), iy,
+                                         _mm512_maskz_loadu_epi32(lowerRows, rows + 16));
+    };
+    const __mmask16 right = _mm512_test_epi32_mask(relX, relX);
+    return _mm512_mask_blend_epi32(
+        _mm512_test_epi32_mask(relY, relY),
+        _mm512_mask_blend_epi32(right, word(top + x0), word(top + x1)),
+        _mm512_mask_blend_epi32(right, word(bottom + x0), word(bottom + x1)));
+}
+
+// The bits of sixteen lanes, all inside the screen, when the cells (cx, cy) of the step (or
+// of each half) lie in one 2 x 2 block; false when they do not.
+STIPPLOR_AVX512 inline bool BlockBits(const TLookup& L, TBlocks blocks, __m512i cx, __m512i cy,
+                                      __m512i ix, __m512i iy, __mmask16& set) {
     const __m512i one = _mm512_set1_epi32(1);
-    const __m512i leftmost = _mm512_set1_epi32(7), rightmost = _mm512_set1_epi32(8);
-    const __m512i baseX = _mm512_min_epi32(_mm512_permutexvar_epi32(leftmost, cx),
-                                           _mm512_permutexvar_epi32(rightmost, cx));
-    const __m512i baseY = _mm512_min_epi32(_mm512_permutexvar_epi32(leftmost, cy),
-                                           _mm512_permutexvar_epi32(rightmost, cy));
+    const __m512i baseX = LowestCell(cx, blocks), baseY = LowestCell(cy, blocks);
     const __m512i relX = _mm512_sub_epi32(cx, baseX), relY = _mm512_sub_epi32(cy, baseY);
     if (_mm512_cmpgt_epu32_mask(_mm512_or_si512(relX, relY), one) != 0)
         return false;
-    // The block's second column or row may not exist when no lane is in it.
-    const int32_t x0 = _mm_cvtsi128_si32(_mm512_castsi512_si128(baseX));
-    const int32_t y0 = _mm_cvtsi128_si32(_mm512_castsi512_si128(baseY));
-    const int64_t x1 = std::min(x0 + 1, L.Columns - 1), y1 = std::min(y0 + 1, L.Rows - 1);
-    const int64_t top = int64_t(y0) * L.Columns, bottom = y1 * L.Columns;
-    const __mmask16 lower = _mm512_test_epi32_mask(relY, relY);
-    const uint32_t* dots = L.DotBits;
-    auto rowsOf = [&](int64_t cell) { return dots + int64_t(L.Entries[cell]) * L.CellSize; };
     __m512i words;
-    if (L.CellSize <= 16) {
-        // One register a dot: word iy of the left dot, or of the right one for relX 1.
-        const __mmask16 dotRows = static_cast<__mmask16>((1u << L.CellSize) - 1);
-        auto dot = [&](int64_t cell)
-                       STIPPLOR_AVX512 { return _mm512_maskz_loadu_epi32(dotRows, rowsOf(cell)); };
-        const __m512i row = _mm512_add_epi32(iy, _mm512_slli_epi32(relX, 4));
-        words = _mm512_mask_blend_epi32(
-            lower, _mm512_permutex2var_epi32(dot(top + x0), row, dot(top + x1)),
-            _mm512_permutex2var_epi32(dot(bottom + x0), row, dot(bottom + x1)));
-    } else {
-        // Two registers a dot: word iy of each dot, then the lane's own dot.
-        const __mmask16 lowerRows = static_cast<__mmask16>((1u << (L.CellSize - 16)) - 1);
-        auto word = [&](int64_t cell) STIPPLOR_AVX512 {
-            const uint32_t* rows = rowsOf(cell);
-            return _mm512_permutex2var_epi32(_mm512_loadu_si512(rows), iy,
-                                             _mm512_maskz_loadu_epi32(lowerRows, rows + 16));
-        };
-        const __mmask16 right = _mm512_test_epi32_mask(relX, relX);
-        words = _mm512_mask_blend_epi32(
-            lower, _mm512_mask_blend_epi32(right, word(top + x0), word(top + x1)),
-            _mm512_mask_blend_epi32(right, word(bottom + x0), word(bottom + x1)));
-    }
+    if (blocks == TBlocks::Halves)
+        words = _mm512_mask_blend_epi32(0xFF00,
+                                        BlockWords(L, Lane0(baseX), Lane0(baseY), relX, relY, iy),
+                                        BlockWords(L, Lane8(baseX), Lane8(baseY), relX, relY, iy));
+    else if (L.CellSize <= 16)
+        words = BlockWords(L, Lane0(baseX), Lane0(baseY), relX, relY, iy);
+    else
+        words = BlockWordsWide(L, Lane0(baseX), Lane0(baseY), relX, relY, iy);
     set = _mm512_test_epi32_mask(_mm512_srlv_epi32(words, ix), one);
     return true;
 }
@@ -134,7 +174,7 @@ STIPPLOR_AVX512 void PackStripRowAvx512(const TLookup& Lookup, const TStrip& Str
     const __m512i to = _mm512_set1_epi32(static_cast<int32_t>(R.Inside.To));
     const auto* entries = reinterpret_cast<const int*>(L.Entries);
     const auto* dotBits = reinterpret_cast<const int*>(L.DotBits);
-    const bool blockLookup = TakesBlockLookup(L);
+    const TBlocks blocks = BlocksOf(L);
 
     const int64_t firstGroup = (R.Inside.From - S.X0) / GroupColumns;
     const int64_t lastGroup = (R.Inside.To - S.X0) / GroupColumns;
@@ -168,7 +208,8 @@ STIPPLOR_AVX512 void PackStripRowAvx512(const TLookup& Lookup, const TStrip& Str
             iy = _mm512_sub_epi32(sy, _mm512_mullo_epi32(cy, n));
         }
         __mmask16 set;
-        if (!(blockLookup && inside == 0xFFFF && BlockBits(L, cx, cy, ix, iy, set))) {
+        if (!(blocks != TBlocks::None && inside == 0xFFFF &&
+              BlockBits(L, blocks, cx, cy, ix, iy, set))) {
             const __m512i cell = _mm512_add_epi32(_mm512_mullo_epi32(cy, columns), cx);
             const __m512i entry = _mm512_and_si512(
                 _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, cell, entries, 1),
