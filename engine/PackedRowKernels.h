@@ -27,7 +27,7 @@ struct TLookup {
     // less than 2^DivisionShift / N, too little to reach the next multiple.
     uint32_t Multiplier;
     int32_t DivisionShift;
-    double Reciprocal;        // 1 / N
+    double Reciprocal;        // 1 / N, for the AVX2 lanes
     int64_t CentreX, CentreY; // of the source
 };
 

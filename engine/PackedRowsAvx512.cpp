@@ -43,8 +43,8 @@ STIPPLOR_AVX512 inline __m512i HalveBelow(__m512i r) {
     return _mm512_srai_epi32(_mm512_add_epi32(t, _mm512_srli_epi32(t, 31)), 1);
 }
 
-// Lanes from 0 to 2^31 divided by N (see TLookup::Multiplier): the 64-bit products of the even
-// and of the odd lanes, their high halves shifted.
+// Lanes from 0 up to 2^31 (excluded) divided by N (see TLookup::Multiplier): the 64-bit products of
+// the even and of the odd lanes, their high halves shifted.
 STIPPLOR_AVX512 inline __m512i DivideLanes(__m512i v, __m512i multiplier, int32_t shift) {
     const __m512i even = _mm512_mul_epu32(v, multiplier);
     const __m512i odd = _mm512_mul_epu32(_mm512_srli_epi64(v, 32), multiplier);
