@@ -59,9 +59,12 @@ STIPPLOR_AVX512 inline __m512i DivideLanes(__m512i v, __m512i multiplier, int32_
 // touches (from 16 on always) a 2 x 2 block of cells, from 8 on each half of it does. The
 // block's four dots (a word a row) fit in registers, and each lane picks the very word the
 // gathers would fetch, so the bits are the same.
-enum class TBlocks : uint8_t { None, Step, Halves };
+// Cells of 33 to 64 pixels (two words a row) take windows of their dots (BlockWordsWindowed).
+enum class TBlocks : uint8_t { None, Step, Halves, Windows };
 
 TBlocks BlocksOf(const TLookup& L) {
+    if (L.WordsPerRow == 2)
+        return TBlocks::Windows;
     if (L.WordsPerRow != 1 || L.CellSize < 8)
         return TBlocks::None;
     return L.CellSize >= 12 ? TBlocks::Step : TBlocks::Halves;
@@ -71,12 +74,12 @@ TBlocks BlocksOf(const TLookup& L) {
 // leftmost column and lane 8 its rightmost (lanes 0 and 15 the halves' other ends): the source
 // cell is monotone along the row, so the two ends bound every lane's.
 STIPPLOR_AVX512 inline __m512i LowestCell(__m512i c, TBlocks blocks) {
-    const __m512i first = blocks == TBlocks::Step ? _mm512_set1_epi32(7)
-                                                  : _mm512_setr_epi32(7, 7, 7, 7, 7, 7, 7, 7, 15,
-                                                                      15, 15, 15, 15, 15, 15, 15);
-    const __m512i last = blocks == TBlocks::Step
-                             ? _mm512_set1_epi32(8)
-                             : _mm512_setr_epi32(0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 8, 8, 8, 8, 8, 8);
+    const bool halves = blocks == TBlocks::Halves;
+    const __m512i first =
+        halves ? _mm512_setr_epi32(7, 7, 7, 7, 7, 7, 7, 7, 15, 15, 15, 15, 15, 15, 15, 15)
+               : _mm512_set1_epi32(7);
+    const __m512i last = halves ? _mm512_setr_epi32(0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 8, 8, 8, 8, 8, 8)
+                                : _mm512_set1_epi32(8);
     return _mm512_min_epi32(_mm512_permutexvar_epi32(first, c), _mm512_permutexvar_epi32(last, c));
 }
 
@@ -127,10 +130,39 @@ STIPPLOR_AVX512 inline __m512i BlockWordsWide(const TLookup& L, int32_t x0, int3
         _mm512_mask_blend_epi32(right, word(bottom + x0), word(bottom + x1)));
 }
 
+// The same for dots of 33 to 64 rows of two words. A step's sixteen lanes lie on at most 16
+// source rows, so the lanes of the upper cells read rows Top..Top+15 of their dots (Top the
+// row of the step's highest lane within its cell), those of the lower cells rows 0..15: a
+// window of 16 rows of each dot, 32 words in two registers (masked to the dot's own rows),
+// holds every word its lanes read.
+STIPPLOR_AVX512 inline __m512i BlockWordsWindowed(const TLookup& L, int32_t x0, int32_t y0,
+                                                  int32_t top, __m512i relX, __m512i relY,
+                                                  __m512i ix, __m512i iy) {
+    const int64_t x1 = std::min(x0 + 1, L.Columns - 1);
+    const int64_t upper = int64_t(y0) * L.Columns;
+    const int64_t lower = int64_t(std::min(y0 + 1, L.Rows - 1)) * L.Columns;
+    const __m512i column = _mm512_srli_epi32(ix, 5);
+    auto word = [&](int64_t cell, int32_t first) STIPPLOR_AVX512 {
+        const uint32_t* rows = L.DotBits + (int64_t(L.Entries[cell]) * L.CellSize + first) * 2;
+        const int32_t words = 2 * std::min(16, L.CellSize - first);
+        const auto low = static_cast<__mmask16>(words >= 16 ? 0xFFFF : (1u << words) - 1);
+        const auto high = static_cast<__mmask16>(words <= 16 ? 0 : (1u << (words - 16)) - 1);
+        const __m512i index = _mm512_add_epi32(
+            _mm512_slli_epi32(_mm512_sub_epi32(iy, _mm512_set1_epi32(first)), 1), column);
+        return _mm512_permutex2var_epi32(_mm512_maskz_loadu_epi32(low, rows), index,
+                                         _mm512_maskz_loadu_epi32(high, rows + 16));
+    };
+    const __mmask16 right = _mm512_test_epi32_mask(relX, relX);
+    return _mm512_mask_blend_epi32(
+        _mm512_test_epi32_mask(relY, relY),
+        _mm512_mask_blend_epi32(right, word(upper + x0, top), word(upper + x1, top)),
+        _mm512_mask_blend_epi32(right, word(lower + x0, 0), word(lower + x1, 0)));
+}
+
 // The bits of sixteen lanes, all inside the screen, when the cells (cx, cy) of the step (or
 // of each half) lie in one 2 x 2 block; false when they do not.
-STIPPLOR_AVX512 inline bool BlockBits(const TLookup& L, TBlocks blocks, __m512i cx, __m512i cy,
-                                      __m512i ix, __m512i iy, __mmask16& set) {
+STIPPLOR_AVX512 inline bool BlockBits(const TLookup& L, TBlocks blocks, __m512i sy, __m512i cx,
+                                      __m512i cy, __m512i ix, __m512i iy, __mmask16& set) {
     const __m512i one = _mm512_set1_epi32(1);
     const __m512i baseX = LowestCell(cx, blocks), baseY = LowestCell(cy, blocks);
     const __m512i relX = _mm512_sub_epi32(cx, baseX), relY = _mm512_sub_epi32(cy, baseY);
@@ -141,11 +173,16 @@ STIPPLOR_AVX512 inline bool BlockBits(const TLookup& L, TBlocks blocks, __m512i 
         words = _mm512_mask_blend_epi32(0xFF00,
                                         BlockWords(L, Lane0(baseX), Lane0(baseY), relX, relY, iy),
                                         BlockWords(L, Lane8(baseX), Lane8(baseY), relX, relY, iy));
+    else if (blocks == TBlocks::Windows)
+        words = BlockWordsWindowed(L, Lane0(baseX), Lane0(baseY),
+                                   Lane0(LowestCell(sy, blocks)) - Lane0(baseY) * L.CellSize, relX,
+                                   relY, ix, iy);
     else if (L.CellSize <= 16)
         words = BlockWords(L, Lane0(baseX), Lane0(baseY), relX, relY, iy);
     else
         words = BlockWordsWide(L, Lane0(baseX), Lane0(baseY), relX, relY, iy);
-    set = _mm512_test_epi32_mask(_mm512_srlv_epi32(words, ix), one);
+    set = _mm512_test_epi32_mask(
+        _mm512_srlv_epi32(words, _mm512_and_si512(ix, _mm512_set1_epi32(31))), one);
     return true;
 }
 
@@ -209,7 +246,7 @@ STIPPLOR_AVX512 void PackStripRowAvx512(const TLookup& Lookup, const TStrip& Str
         }
         __mmask16 set;
         if (!(blocks != TBlocks::None && inside == 0xFFFF &&
-              BlockBits(L, blocks, cx, cy, ix, iy, set))) {
+              BlockBits(L, blocks, sy, cx, cy, ix, iy, set))) {
             const __m512i cell = _mm512_add_epi32(_mm512_mullo_epi32(cy, columns), cx);
             const __m512i entry = _mm512_and_si512(
                 _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), inside, cell, entries, 1),
