@@ -20,9 +20,14 @@ struct TLookup {
     const uint8_t* Entries; // readable three bytes beyond the last cell
     const uint32_t* DotBits;
     int32_t Columns, Rows, CellSize, WordsPerRow;
-    int32_t Shift;            // log2 N when N is a power of 2, otherwise -1
-    uint64_t Magic;           // floor(2^64 / N) + 1 for other N
-    double Reciprocal;        // 1 / N
+    int32_t Shift; // log2 N when N is a power of 2, otherwise -1
+    // For other N: n / N = (n * Multiplier) >> DivisionShift for 0 <= n < 2^31, with
+    // DivisionShift = 32 + floor(log2 N) and Multiplier = ceil(2^DivisionShift / N) < 2^32:
+    // the product exceeds n * 2^DivisionShift / N by n * e / N with e < N <= 2^(shift - 31),
+    // less than 2^DivisionShift / N, too little to reach the next multiple.
+    uint32_t Multiplier;
+    int32_t DivisionShift;
+    double Reciprocal;        // 1 / N, for the AVX2 lanes
     int64_t CentreX, CentreY; // of the source
 };
 

@@ -8,15 +8,10 @@ namespace stipplor::packedrows {
 
 namespace {
 
-// Exact n / N for n < 2^32 and N <= 256 other than a power of 2: with Magic = floor(2^64 / N)
-// + 1 = (2^64 + e) / N, 0 < e <= N, the product's excess over n / N is n * e / (N * 2^64),
-// below 1 / N, too little to reach the next integer.
-__extension__ using TWide = unsigned __int128;
-
 inline int64_t DivideByCell(const TLookup& L, int64_t n) {
     if (L.Shift >= 0)
         return n >> L.Shift;
-    return static_cast<int64_t>((static_cast<TWide>(static_cast<uint64_t>(n)) * L.Magic) >> 64);
+    return static_cast<int64_t>((static_cast<uint64_t>(n) * L.Multiplier) >> L.DivisionShift);
 }
 
 inline uint32_t Bit(const TLookup& L, int64_t sx, int64_t sy) {

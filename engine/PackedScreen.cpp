@@ -25,6 +25,10 @@ bool FitsLanes(TBitmapSize plate, TBitmapSize content, const TCellScreen& screen
            content.Height < Limit * 4 && int64_t(screen.Columns) * screen.Rows < INT32_MAX;
 }
 
+int32_t DivisionShift(int32_t N) {
+    return 32 + std::bit_width(static_cast<uint32_t>(N)) - 1;
+}
+
 // Bits of a 64-bit word whose bit k is pixel k, in the file's order: byte k / 8 with pixel k
 // at bit 7 - k % 8.
 uint64_t FileBitOrder(uint64_t v) {
@@ -75,6 +79,23 @@ TSpan Intersection(TSpan a, TSpan b) {
 
 } // namespace
 
+void SpreadPackedRow(const uint8_t* Packed, int32_t Width, uint8_t* Bytes) {
+    // The eight bytes of each packed byte, leftmost pixel (the top bit) first.
+    static const std::array<uint64_t, 256> spread = [] {
+        std::array<uint64_t, 256> table{};
+        for (int b = 0; b < 256; ++b)
+            for (int j = 0; j < 8; ++j)
+                if (b & (0x80 >> j))
+                    table[size_t(b)] |= uint64_t(0xFF) << (8 * j);
+        return table;
+    }();
+    const int32_t whole = Width / 8;
+    for (int32_t i = 0; i < whole; ++i)
+        StoreBytes(Bytes + 8 * i, spread[Packed[i]], 8);
+    if (const int32_t rest = Width % 8; rest != 0)
+        StoreBytes(Bytes + 8 * whole, spread[Packed[whole]], rest);
+}
+
 TPackedScreen::TPackedScreen(const TCellScreen& Screen, double Angle, TBitmapSize Plate)
     : screen_(Screen), plate_(Plate), kernel_(ActiveKernel()) {
     backrotation::RequireValidScreen(Screen);
@@ -96,7 +117,9 @@ TPackedScreen::TPackedScreen(const TCellScreen& Screen, double Angle, TBitmapSiz
                N,
                Screen.WordsPerRow,
                powerOfTwo ? std::countr_zero(static_cast<uint32_t>(N)) : -1,
-               powerOfTwo ? 0 : std::numeric_limits<uint64_t>::max() / uint64_t(N) + 1,
+               powerOfTwo ? 0u
+                          : static_cast<uint32_t>(((uint64_t{1} << DivisionShift(N)) + N - 1) / N),
+               DivisionShift(N),
                1.0 / N,
                geometry_.SourceCentreX,
                geometry_.SourceCentreY};

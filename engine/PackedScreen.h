@@ -1,8 +1,8 @@
 #pragma once
-// Plates for bilevel files made straight from a screen of cells: rows of packed bits as the
-// file holds them, with no 8-bit plate in between. Bit for bit what RotateCellScreen gives
-// once packed: bit 7 - x % 8 of byte x / 8 is pixel x, set where the plate has a dot (255);
-// the bits beyond the width are 0.
+// Plates made straight from a screen of cells: rows of packed bits as a bilevel file holds them,
+// with no 8-bit plate in between. Bit for bit the plain per-pixel plate (backrotation::
+// PlateBit): bit 7 - x % 8 of byte x / 8 is pixel x, set where the plate has a dot; the bits
+// beyond the width are 0. RotateCellScreen spreads these rows to 8-bit plates.
 #include "engine/BackRotation.h"
 #include "engine/Kernels.h"
 #include "engine/PackedRowKernels.h"
@@ -19,9 +19,10 @@ enum class TDotKind : uint8_t { Mixed, Clear, Set };
 
 class TPackedScreen {
 public:
-    // Screen must stay alive and unchanged while rows are filled. Raises ELinearBitmap like
-    // RotateCellScreen for a screen or angle it refuses. Reads ActiveKernel, so make it on the
-    // calling thread before its rows go to workers.
+    // Screen (whose entries stay readable three bytes beyond the last cell) must stay alive
+    // and unchanged while rows are filled. Raises ELinearBitmap for a screen or angle that
+    // RotateCellScreen refuses. Reads ActiveKernel, so make it on the calling thread before
+    // its rows go to workers.
     TPackedScreen(const TCellScreen& Screen, double Angle, TBitmapSize Plate);
 
     TBitmapSize Plate() const noexcept { return plate_; }
@@ -46,5 +47,8 @@ private:
     std::vector<uint8_t> dotRowBytes_;
     std::array<TDotKind, 256> dotKinds_{};
 };
+
+// Bytes[x] := 255 where pixel x of the packed row is set, 0 elsewhere, for Width pixels.
+void SpreadPackedRow(const uint8_t* Packed, int32_t Width, uint8_t* Bytes);
 
 } // namespace stipplor

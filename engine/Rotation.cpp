@@ -6,6 +6,7 @@
 #include "engine/CellLanesAvx2.h"
 #include "engine/Kernels.h"
 #include "engine/MultiCoreProcessing.h"
+#include "engine/PackedScreen.h"
 #include "engine/RotateBitmapKernels.h"
 #include "engine/RowLoop.h"
 
@@ -17,6 +18,7 @@
 #include <limits>
 #include <numbers>
 #include <type_traits>
+#include <vector>
 
 namespace stipplor {
 
@@ -27,6 +29,8 @@ namespace {
 constexpr double TwoPi = 2.0 * std::numbers::pi;
 constexpr int32_t PieceSize = 2048;
 constexpr int32_t StripWidth = 256;
+// Rows of an 8-bit plate filled from one band of packed rows.
+constexpr int32_t ByteBandRows = 64;
 // Beyond this many turns a negative angle is folded in one step instead of turn by turn.
 constexpr double StepwiseFoldLimit = -TwoPi * 4096.0;
 
@@ -175,13 +179,6 @@ struct TPackedBits {
         const auto* row = reinterpret_cast<const uint8_t*>(Base + sy * BytesPerLine);
         return (row[sx >> 3] >> (sx & 7)) & 1;
     }
-};
-
-// The bits of a screen of cells, the pixel (sx % N, sy % N) of the dot chosen for the cell
-// (sx / N, sy / N).
-struct TCellBits {
-    const TCellScreen* Screen;
-    bool Bit(int64_t sx, int64_t sy) const { return backrotation::CellBit(*Screen, sx, sy); }
 };
 
 template <class Bits>
@@ -466,34 +463,30 @@ void RotatePackedBits(const TLinearBitmap& Source, TLinearBitmap& Dest, TBitmapS
 void RotateCellScreen(const TCellScreen& Screen, TLinearBitmap& Dest, double Angle) {
     RequireDest8(Dest);
     RequireFiniteAngle(Angle);
-    backrotation::RequireValidScreen(Screen);
-    const int32_t N = Screen.CellSize;
-    const TBitmapSize content{Screen.Columns * N, Screen.Rows * N};
-    const TBackGeometry g = MakeBackGeometry(Angle, content, Dest);
-    [[maybe_unused]] const bool useAvx2 = ActiveKernel() >= TKernel::AVX2 &&
-                                          FitsLaneArithmetic(Dest, content) &&
-                                          int64_t(Screen.Columns) * Screen.Rows < INT32_MAX;
-    const TCellBits bits{&Screen};
-#ifdef STIPPLOR_X86_KERNELS
-    const bool powerOfTwo = (N & (N - 1)) == 0;
-    const TCellLanes lanes{Screen.Entries,
-                           Screen.DotBits,
-                           Screen.Columns,
-                           N,
-                           Screen.WordsPerRow,
-                           powerOfTwo ? std::countr_zero(static_cast<uint32_t>(N)) : -1,
-                           1.0 / N};
-#endif
-    auto row = [&](uint8_t* dest, int32_t y, int32_t x0, int32_t x1) {
-        int64_t from = x0;
-#ifdef STIPPLOR_X86_KERNELS
-        if (useAvx2)
-            from = BackRowAvx2(g, lanes, dest, y, x0, x1);
-#endif
-        BackRowScalar(g, bits, dest, y, from, x1);
-    };
-    ForEachPiece(
-        Dest, false, [](int32_t, int32_t, int32_t, int32_t) {}, row);
+    // The plate's packed rows spread to bytes: files and rasters come from the same kernels.
+    const TPackedScreen packed(Screen, Angle, {Dest.Width(), Dest.Height()});
+    TFileMappedBitmap* windowedDest = WindowedMapped(Dest);
+    // A windowed plate is filled piece by piece, each brought into view first, so that its
+    // rows can still be written in parallel.
+    int32_t pieceHeight = std::max(1, Dest.Height());
+    if (windowedDest)
+        pieceHeight = static_cast<int32_t>(std::clamp<int64_t>(
+            windowedDest->WindowLength() / std::max(1, Dest.BytesPerLine()), 1, PieceSize));
+    const auto rowBytes = static_cast<size_t>(packed.RowBytes());
+    for (int32_t y0 = 0; y0 < Dest.Height(); y0 += pieceHeight) {
+        const int32_t y1 = std::min(Dest.Height(), y0 + pieceHeight);
+        if (windowedDest)
+            windowedDest->PrepareRowsForWriting(y0, y1 - y0);
+        const int32_t bands = (y1 - y0 + ByteBandRows - 1) / ByteBandRows;
+        ParallelFor(0, bands - 1, [&](int32_t band) {
+            const int32_t b0 = y0 + band * ByteBandRows, b1 = std::min(y1, b0 + ByteBandRows);
+            std::vector<uint8_t> rows(rowBytes * size_t(b1 - b0));
+            packed.FillRows(b0, b1, rows.data());
+            for (int32_t y = b0; y < b1; ++y)
+                SpreadPackedRow(&rows[rowBytes * size_t(y - b0)], Dest.Width(),
+                                Dest.DirectRowPointer(y));
+        });
+    }
 }
 
 } // namespace stipplor

@@ -10,7 +10,8 @@
 //                  [--host | --combine]
 //       runs: default 3, the best run is shown; N: the cell size (default 16); the angles of
 //       the four plates in degrees (default 22,45,67,0); NAME: a sample photograph or a PNG
-//       file (default coffee-1024x768.png); DIR: where the temporary folder for the plates
+//       file (default coffee-1024x768.png), or "noise": 1024 x 768 pixels of random colours,
+//       where no part of a plate is blank or solid; DIR: where the temporary folder for the plates
 //       goes (default the system's temporary folder)
 //   bench_pipeline --raw FILE    writes the photograph as raw 8-bit RGB, for other screeners
 #include "screening/StipplorFormUnit.h"
@@ -156,6 +157,19 @@ double Between(const TRunFigures& run, int32_t from, int32_t to) {
     return end - start;
 }
 
+// 1024 x 768 pixels of random colours, the same every run.
+void MakeNoise(TLinearBitmap& picture) {
+    picture.Allocate(1024, 768, PixelFormat24, 0);
+    uint32_t seed = 12345;
+    for (int32_t y = 0; y < picture.Height(); ++y) {
+        uint8_t* row = picture.RowPointer(y);
+        for (int32_t i = 0; i < picture.Width() * 3; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            row[i] = static_cast<uint8_t>(seed >> 24);
+        }
+    }
+}
+
 // Rows of red, green, blue bytes, top row first.
 bool WriteRawRGB(const TLinearBitmap& photo, const char* path) {
     std::FILE* file = std::fopen(path, "wb");
@@ -185,7 +199,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     TLinearBitmap photo;
-    if (!samples::Load(options.Picture, photo)) {
+    if (options.Picture == "noise")
+        MakeNoise(photo);
+    else if (!samples::Load(options.Picture, photo)) {
         std::fprintf(stderr, "cannot read the picture %s\n", options.Picture.c_str());
         return 1;
     }
