@@ -2,7 +2,6 @@
 
 #include "bitmap/FileMappedBitmap.h"
 #include "core/Rounding.h"
-#include "engine/PlateRaster.h"
 #include "engine/Rotation.h"
 #include "engine/RowLoop.h"
 
@@ -494,10 +493,10 @@ void MakeRasterFromCells(const TScreenedCells& Cells, TLinearBitmap& Dest) {
 }
 
 void FillRasterFromCells(const TScreenedCells& Cells, TLinearBitmap& Dest) {
-    // The packed rows are RotateCellScreen's pixels bit for bit; spreading them costs a fraction
-    // of turning each pixel back on its own.
-    SpreadPlate(TPackedScreen(Cells.Cells(), Cells.Angle(), Cells.RasterSize()), Dest, 255,
-                TSpread::Store);
+    if (Dest.Width() != Cells.RasterSize().Width || Dest.Height() != Cells.RasterSize().Height)
+        throw ELinearBitmap("Invalid bitmap size");
+    // Unturned cells come back unchanged: with an angle of 0 every pixel is its own source.
+    RotateCellScreen(Cells.Cells(), Dest, Cells.Angle());
     Dest.SetPalette(Cells.Palette().data());
 }
 

@@ -7,6 +7,7 @@
 #include "engine/Kernels.h"
 #include "engine/MultiCoreProcessing.h"
 #include "engine/PackedScreen.h"
+#include "engine/PlateRaster.h"
 #include "engine/RotateBitmapKernels.h"
 #include "engine/RowLoop.h"
 
@@ -18,7 +19,6 @@
 #include <limits>
 #include <numbers>
 #include <type_traits>
-#include <vector>
 
 namespace stipplor {
 
@@ -29,8 +29,6 @@ namespace {
 constexpr double TwoPi = 2.0 * std::numbers::pi;
 constexpr int32_t PieceSize = 2048;
 constexpr int32_t StripWidth = 256;
-// Rows of an 8-bit plate filled from one band of packed rows.
-constexpr int32_t ByteBandRows = 64;
 // Beyond this many turns a negative angle is folded in one step instead of turn by turn.
 constexpr double StepwiseFoldLimit = -TwoPi * 4096.0;
 
@@ -464,29 +462,8 @@ void RotateCellScreen(const TCellScreen& Screen, TLinearBitmap& Dest, double Ang
     RequireDest8(Dest);
     RequireFiniteAngle(Angle);
     // The plate's packed rows spread to bytes: files and rasters come from the same kernels.
-    const TPackedScreen packed(Screen, Angle, {Dest.Width(), Dest.Height()});
-    TFileMappedBitmap* windowedDest = WindowedMapped(Dest);
-    // A windowed plate is filled piece by piece, each brought into view first, so that its
-    // rows can still be written in parallel.
-    int32_t pieceHeight = std::max(1, Dest.Height());
-    if (windowedDest)
-        pieceHeight = static_cast<int32_t>(std::clamp<int64_t>(
-            windowedDest->WindowLength() / std::max(1, Dest.BytesPerLine()), 1, PieceSize));
-    const auto rowBytes = static_cast<size_t>(packed.RowBytes());
-    for (int32_t y0 = 0; y0 < Dest.Height(); y0 += pieceHeight) {
-        const int32_t y1 = std::min(Dest.Height(), y0 + pieceHeight);
-        if (windowedDest)
-            windowedDest->PrepareRowsForWriting(y0, y1 - y0);
-        const int32_t bands = (y1 - y0 + ByteBandRows - 1) / ByteBandRows;
-        ParallelFor(0, bands - 1, [&](int32_t band) {
-            const int32_t b0 = y0 + band * ByteBandRows, b1 = std::min(y1, b0 + ByteBandRows);
-            std::vector<uint8_t> rows(rowBytes * size_t(b1 - b0));
-            packed.FillRows(b0, b1, rows.data());
-            for (int32_t y = b0; y < b1; ++y)
-                SpreadPackedRow(&rows[rowBytes * size_t(y - b0)], Dest.Width(),
-                                Dest.DirectRowPointer(y));
-        });
-    }
+    SpreadPlate(TPackedScreen(Screen, Angle, {Dest.Width(), Dest.Height()}), Dest, 255,
+                TSpread::Store);
 }
 
 } // namespace stipplor

@@ -2,6 +2,7 @@
 
 #include "engine/MultiCoreProcessing.h"
 #include "engine/PackedScreen.h"
+#include "engine/PlateRaster.h"
 #include "engine/RowLoop.h"
 
 #include <algorithm>
@@ -14,10 +15,6 @@
 namespace stipplor {
 
 namespace {
-
-// Rows a thread fills and writes at once: few enough that a band of the widest plate stays a
-// few MiB, many enough that each write is large.
-constexpr int32_t BandRows = 256;
 
 constexpr uint32_t ColourCyan = 0xFFFF00;
 constexpr uint32_t ColourMagenta = 0xFF00FF;
@@ -49,6 +46,46 @@ void SetEntry(uint8_t* Palette, int Index, uint32_t Colour) {
 // windowed.
 template <class F> void ForEachRowOf(TLinearBitmap& A, const TLinearBitmap& B, F&& Body) {
     ForEachRow(A.Height(), RowsMayRunInParallel(A, B), [&](int32_t y) { Body(y); });
+}
+
+// The overprints of C (1), M (2), Y (4) and K (8): paper white, each ink takes its light, K
+// is black; white beyond 15.
+TPalette CMYKCombinationPalette() {
+    TPalette palette;
+    palette.fill(255);
+    for (int i = 0; i < 16; ++i) {
+        uint8_t* entry = &palette[3 * static_cast<size_t>(i)];
+        if (i & 1)
+            entry[2] = 0; // cyan takes the red
+        if (i & 2)
+            entry[1] = 0; // magenta the green
+        if (i & 4)
+            entry[0] = 0; // yellow the blue
+        if (i & 8)
+            entry[0] = entry[1] = entry[2] = 0;
+    }
+    return palette;
+}
+
+// The additive mixtures of R (1), G (2) and B (4); black beyond 7.
+TPalette RGBCombinationPalette() {
+    TPalette palette{};
+    for (int i = 0; i < 8; ++i)
+        SetEntry(palette.data(), i,
+                 ((i & 1) ? ColourRed : 0) | ((i & 2) ? ColourGreen : 0) |
+                     ((i & 4) ? ColourBlue : 0));
+    return palette;
+}
+
+std::unique_ptr<TFileMappedBitmap> NewImageInMemory(TBitmapSize Size) {
+    auto image = std::make_unique<TFileMappedBitmap>();
+    image->AllocateIn(Size.Width, Size.Height, PixelFormat8, bsMemory, true);
+    return image;
+}
+
+// Bit where the plate of Cells has a dot: stored (0 elsewhere) or ORed in.
+void SpreadCells(const TScreenedCells& Cells, TLinearBitmap& Combined, uint8_t Bit, TSpread Op) {
+    SpreadPlate(TPackedScreen(Cells.Cells(), Cells.Angle(), Cells.RasterSize()), Combined, Bit, Op);
 }
 
 void RequireSameSize(const TLinearBitmap& A, const TLinearBitmap& B) {
@@ -106,20 +143,7 @@ std::string PlaneFileName(std::string_view OutputPath, TPlane Plane) {
 
 void StartCMYKCombination(TLinearBitmap& C) {
     MakeContiguous(C);
-    TPalette palette;
-    palette.fill(255);
-    for (int i = 0; i < 16; ++i) {
-        uint8_t* entry = &palette[3 * static_cast<size_t>(i)];
-        if (i & 1)
-            entry[2] = 0; // cyan takes the red
-        if (i & 2)
-            entry[1] = 0; // magenta the green
-        if (i & 4)
-            entry[0] = 0; // yellow the blue
-        if (i & 8)
-            entry[0] = entry[1] = entry[2] = 0;
-    }
-    C.SetPalette(palette.data());
+    C.SetPalette(CMYKCombinationPalette().data());
     const size_t bytes = static_cast<size_t>(C.BytesPerLine());
     ForEachRowOf(C, C, [&](int32_t y) {
         uint8_t* row = C.DirectRowPointer(y);
@@ -162,13 +186,43 @@ std::unique_ptr<TFileMappedBitmap> CombineRGBPlanes(TPlaneSet& Planes) {
                                           (br[x] != 0 ? 4 : 0));
     });
     FreePlanes(Planes);
-    TPalette palette{};
-    for (int i = 0; i < 8; ++i)
-        SetEntry(palette.data(), i,
-                 ((i & 1) ? ColourRed : 0) | ((i & 2) ? ColourGreen : 0) |
-                     ((i & 4) ? ColourBlue : 0));
-    combined->SetPalette(palette.data());
+    combined->SetPalette(RGBCombinationPalette().data());
     return combined;
+}
+
+std::unique_ptr<TFileMappedBitmap> StartCMYKCombination(const TScreenedCells& C) {
+    auto combined = NewImageInMemory(C.RasterSize());
+    combined->SetPalette(CMYKCombinationPalette().data());
+    SpreadCells(C, *combined, 1, TSpread::Store);
+    return combined;
+}
+
+void AddToCMYKCombination(TLinearBitmap& Combined, const TScreenedCells& Cells, uint8_t Bit) {
+    MakeContiguous(Combined);
+    SpreadCells(Cells, Combined, Bit, TSpread::Or);
+}
+
+std::unique_ptr<TFileMappedBitmap> CombineRGBPlanes(std::array<TScreenedCells, 3>& Cells) {
+    const TBitmapSize size = Cells[0].RasterSize();
+    if (Cells[1].RasterSize() != size || Cells[2].RasterSize() != size)
+        throw ELinearBitmap("Invalid bitmap size");
+    auto combined = NewImageInMemory(size);
+    constexpr std::array<uint8_t, 3> bits = {1, 2, 4};
+    for (size_t i = 0; i < 3; ++i)
+        SpreadCells(std::exchange(Cells[i], {}), *combined, bits[i],
+                    i == 0 ? TSpread::Store : TSpread::Or);
+    combined->SetPalette(RGBCombinationPalette().data());
+    return combined;
+}
+
+void MakeHostRaster(const TScreenedCells& Cells, TFileMappedBitmap& Raster) {
+    const TBitmapSize size = Cells.RasterSize();
+    if (int64_t{size.Width} * size.Height > MaxBlockBytes) {
+        MakeRasterFromCells(Cells, Raster);
+        return;
+    }
+    Raster.AllocateIn(size.Width, size.Height, PixelFormat8, bsMemory, true);
+    FillRasterFromCells(Cells, Raster);
 }
 
 void WritePlateFile(const TScreenedCells& Cells, const std::string& FileName,
@@ -176,21 +230,8 @@ void WritePlateFile(const TScreenedCells& Cells, const std::string& FileName,
     const TBitmapSize size = Cells.RasterSize();
     const TPackedScreen plate(Cells.Cells(), Cells.Angle(), size);
     TBilevelFileWriter file(FileName, size.Width, size.Height, Writer);
-    const int32_t bands = (size.Height + BandRows - 1) / BandRows;
-    // Bands go to whichever thread is free, as their cost differs with what they cover.
-    std::atomic<int32_t> nextBand{0};
-    ParallelFor(0, std::min(bands, ThreadCountFor(1, 16)) - 1, [&](int32_t) {
-        std::vector<uint8_t> rows(static_cast<size_t>(BandRows * file.RowBytes()));
-        try {
-            for (int32_t band; (band = nextBand.fetch_add(1)) < bands;) {
-                const int32_t y0 = band * BandRows, y1 = std::min(size.Height, y0 + BandRows);
-                plate.FillRows(y0, y1, rows.data());
-                file.WriteRows(y0, y1 - y0, rows.data());
-            }
-        } catch (...) {
-            nextBand.store(bands); // the others stop too
-            throw;
-        }
+    ForEachPlateBand(plate, 0, size.Height, [&](int32_t y0, int32_t y1, const uint8_t* rows) {
+        file.WriteRows(y0, y1 - y0, rows);
     });
     file.Finish();
 }
@@ -226,6 +267,11 @@ void TPlaneOutput::SendPlaneToHost(TLinearBitmap& Bitmap, TPlane Plane) {
 
 void TPlaneOutput::CombineRGB(TPlaneSet& Planes) {
     const std::unique_ptr<TFileMappedBitmap> combined = CombineRGBPlanes(Planes);
+    SendPlaneToHost(*combined, TPlane::RGB);
+}
+
+void TPlaneOutput::CombineRGB(std::array<TScreenedCells, 3>& Cells) {
+    const std::unique_ptr<TFileMappedBitmap> combined = CombineRGBPlanes(Cells);
     SendPlaneToHost(*combined, TPlane::RGB);
 }
 

@@ -8,6 +8,7 @@
 #include "engine/HalftoneScreen.h"
 #include "tiff/TIFFLoader.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -59,6 +60,20 @@ void AddToCMYKCombination(TLinearBitmap& Combined, TLinearBitmap& Raster, uint8_
 // the 8 additive mixtures as palette (black beyond 7). The rasters are freed.
 [[nodiscard]] std::unique_ptr<TFileMappedBitmap> CombineRGBPlanes(TPlaneSet& Planes);
 
+// The same combinations from the cells of each screen, without making a raster per plane: each
+// plate's packed rows are spread into the combined image as its bit. The combined image is made
+// in memory; "Out of memory" when it cannot be one block, as moving a raster into memory fails.
+[[nodiscard]] std::unique_ptr<TFileMappedBitmap> StartCMYKCombination(const TScreenedCells& C);
+void AddToCMYKCombination(TLinearBitmap& Combined, const TScreenedCells& Cells, uint8_t Bit);
+// The cells are freed.
+[[nodiscard]] std::unique_ptr<TFileMappedBitmap>
+CombineRGBPlanes(std::array<TScreenedCells, 3>& Cells);
+
+// Raster becomes the raster of Cells for the host, which reads it as one block: made in memory
+// at once where it can be one block, rather than in a temporary file that is moved into memory
+// later. A larger one goes where MakeRasterFromCells puts it, and delivery then fails.
+void MakeHostRaster(const TScreenedCells& Cells, TFileMappedBitmap& Raster);
+
 // Writes the raster of Cells as the bilevel file Writer would write for it, without making the
 // raster: threads take bands of rows, fill them with packed rows and write each band at its
 // place in the file. A failure removes the file.
@@ -95,6 +110,7 @@ public:
     void SendPlaneToHost(TLinearBitmap& Bitmap, TPlane Plane);
     // CombineRGBPlanes, then the combined image to the host.
     void CombineRGB(TPlaneSet& Planes);
+    void CombineRGB(std::array<TScreenedCells, 3>& Cells);
 
 private:
     TPlaneOutputOptions options_;

@@ -37,13 +37,6 @@ struct TRun {
                            Settings.Angles[static_cast<size_t>(Index)]);
     }
 
-    std::unique_ptr<TFileMappedBitmap> Screen(TLinearBitmap& Plane, int Index) const {
-        auto raster = std::make_unique<TFileMappedBitmap>();
-        MakeRasterPattern(Plane, *raster, Settings.CellSize, Settings.DotShape,
-                          Settings.Angles[static_cast<size_t>(Index)]);
-        return raster;
-    }
-
     void Grayscale(const TLinearBitmap& Source);
     void CMYK(TLinearBitmap& Source);
     void RGB(TLinearBitmap& Source);
@@ -61,15 +54,15 @@ void TRun::Grayscale(const TLinearBitmap& Source) {
         Output.SendPlaneToHost(*plane, TPlane::K);
         return;
     }
+    const TScreenedCells cells = Cells(*plane, 0);
+    plane.reset();
     if (Output.FileOutput()) {
-        const TScreenedCells cells = Cells(*plane, 0);
-        plane.reset();
         Output.EmitPlaneFile(cells, TPlane::K);
         return;
     }
-    std::unique_ptr<TFileMappedBitmap> raster = Screen(*plane, 0);
-    plane.reset();
-    Output.EmitPlane(*raster, TPlane::K);
+    TFileMappedBitmap raster;
+    MakeHostRaster(cells, raster);
+    Output.SendPlaneToHost(raster, TPlane::K);
 }
 
 void TRun::CMYK(TLinearBitmap& Source) {
@@ -99,32 +92,27 @@ void TRun::CMYK(TLinearBitmap& Source) {
         }
         return;
     }
-    // One screening target serves every plane in turn; while combining, the C screen becomes
-    // the combined image and the others are ORed into it.
+    // Every plane goes from its cells: to its file, into the combined image, or into the one
+    // raster that serves every plane in turn on its way to the host.
     auto target = std::make_unique<TFileMappedBitmap>();
     std::unique_ptr<TFileMappedBitmap> combined;
     for (int i = 0; i < 4; ++i) {
         const auto at = static_cast<size_t>(i);
+        const TScreenedCells cells = Cells(planes[i], i);
+        planes.Free(i);
         if (PlatesOnlyToFiles()) {
-            const TScreenedCells cells = Cells(planes[i], i);
-            planes.Free(i);
             Report(screened[at]);
             Output.EmitPlaneFile(cells, kinds[at]);
-            if (i < K)
-                Report(emitted[at]);
-            continue;
-        }
-        MakeRasterPattern(planes[i], *target, Settings.CellSize, Settings.DotShape,
-                          Settings.Angles[at]);
-        planes.Free(i);
-        Report(screened[at]);
-        if (!Settings.Combine) {
-            Output.EmitPlane(*target, kinds[at]);
-        } else if (i == 0) {
-            StartCMYKCombination(*target);
-            combined = std::exchange(target, std::make_unique<TFileMappedBitmap>());
+        } else if (Settings.Combine) {
+            Report(screened[at]);
+            if (i == 0)
+                combined = StartCMYKCombination(cells);
+            else
+                AddToCMYKCombination(*combined, cells, combinationBit[at]);
         } else {
-            AddToCMYKCombination(*combined, *target, combinationBit[at]);
+            MakeHostRaster(cells, *target);
+            Report(screened[at]);
+            Output.EmitPlane(*target, kinds[at]);
         }
         if (i < K)
             Report(emitted[at]);
@@ -148,8 +136,9 @@ void TRun::RGB(TLinearBitmap& Source) {
         SetPlanePalette(planes[i], kinds[static_cast<size_t>(i)], Settings.InColor);
     Report(5);
 
-    if (Settings.Screening && !Settings.Combine) {
-        // The files are written from the cells; the host gets the rasters one at a time.
+    if (Settings.Screening) {
+        // The files are written from the cells; the host gets the rasters one at a time, or
+        // the one image that combines them.
         std::array<TScreenedCells, 3> cells;
         for (int i = 0; i < 3; ++i) {
             cells[static_cast<size_t>(i)] = Cells(planes[i], i);
@@ -159,23 +148,15 @@ void TRun::RGB(TLinearBitmap& Source) {
         for (size_t i = 0; i < 3; ++i)
             if (Output.FileOutput())
                 Output.EmitPlaneFile(cells[i], kinds[i]);
+        if (Settings.Combine) {
+            Output.CombineRGB(cells);
+            return;
+        }
         for (size_t i = 0; i < 3 && Output.SendsToHost(); ++i) {
             TFileMappedBitmap raster;
-            MakeRasterFromCells(std::exchange(cells[i], {}), raster);
+            MakeHostRaster(std::exchange(cells[i], {}), raster);
             Output.SendPlaneToHost(raster, kinds[i]);
         }
-        return;
-    }
-    if (Settings.Screening) {
-        // The three screens exist together: they are combined into one image.
-        for (int i = 0; i < 3; ++i) {
-            planes.Replace(i, Screen(planes[i], i));
-            Report(screened[static_cast<size_t>(i)]);
-        }
-        for (int i = 0; i < 3; ++i)
-            if (Output.FileOutput())
-                Output.EmitPlaneFile(planes[i], kinds[static_cast<size_t>(i)]);
-        Output.CombineRGB(planes);
         return;
     }
     for (int i = 0; i < 3; ++i) {

@@ -1,6 +1,7 @@
 #include "engine/PlateRaster.h"
 
 #include "bitmap/FileMappedBitmap.h"
+#include "engine/BackRotation.h"
 #include "engine/HalftoneScreen.h"
 #include "engine/MultiCoreProcessing.h"
 #include "support/EngineReference.h"
@@ -86,12 +87,17 @@ TScreenedCells CellsOf(const TLinearBitmap& plane, int N, double degrees) {
                        reference::Radians(degrees));
 }
 
-// The plain per-pixel back-rotation of the cells.
-Bytes TurnedBack(const TScreenedCells& cells) {
-    TLinearBitmap raster;
-    raster.Allocate(cells.RasterSize().Width, cells.RasterSize().Height, PixelFormat8);
-    RotateCellScreen(cells.Cells(), raster, cells.Angle());
-    return PixelsOf(raster);
+// The raster of the cells, each pixel from the plain per-pixel definition.
+Bytes PlainRaster(const TScreenedCells& cells) {
+    const TCellScreen s = cells.Cells();
+    const TBitmapSize size = cells.RasterSize();
+    const auto g = backrotation::MakeGeometry(cells.Angle(),
+                                              {s.Columns * s.CellSize, s.Rows * s.CellSize}, size);
+    Bytes pixels(size_t(size.Width) * size.Height);
+    for (int y = 0; y < size.Height; ++y)
+        for (int x = 0; x < size.Width; ++x)
+            pixels[size_t(y) * size.Width + x] = backrotation::PlateBit(g, s, x, y) ? 255 : 0;
+    return pixels;
 }
 
 using RasterFromCells = testsupport::EveryKernel;
@@ -105,7 +111,7 @@ TEST_P(RasterFromCells, IsThePlainBackRotationInMemoryAndWindowed) {
         MakeRandomPlane(plane, 13, 7, 5u * N);
         for (double degrees : {0.0, 22.0, 89.999, 110.0, 200.0, 300.25}) {
             const TScreenedCells cells = CellsOf(plane, N, degrees);
-            const Bytes expected = TurnedBack(cells);
+            const Bytes expected = PlainRaster(cells);
             for (int processors : {1, 2}) {
                 SetProcessorCountForTesting(processors);
                 TFileMappedBitmap inMemory;
@@ -134,7 +140,7 @@ TEST_P(RasterFromCells, SpreadingOrsTheValueIntoWhatTheTargetHolds) {
     TLinearBitmap plane;
     MakeRandomPlane(plane, 11, 30, 3);
     const TScreenedCells cells = CellsOf(plane, 17, 67.0);
-    const Bytes plate = TurnedBack(cells);
+    const Bytes plate = PlainRaster(cells);
     const TBitmapSize size = cells.RasterSize();
     TRandom random{17};
     TLinearBitmap target;
@@ -153,6 +159,7 @@ TEST_P(RasterFromCells, SpreadingOrsTheValueIntoWhatTheTargetHolds) {
     EXPECT_THROW(
         SpreadPlate(TPackedScreen(cells.Cells(), cells.Angle(), size), narrower, 4, TSpread::Or),
         ELinearBitmap);
+    EXPECT_THROW(FillRasterFromCells(cells, narrower), ELinearBitmap);
 }
 
 } // namespace
