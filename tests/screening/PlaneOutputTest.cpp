@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -191,6 +193,91 @@ TEST_P(PlateFiles, AreByteForByteTheFilesOfTheirRasters) {
             EXPECT_EQ(FileContents(packed), FileContents(plain))
                 << "N " << N << " at " << deg << (whiteIsZero ? ", white is zero" : "");
         }
+    }
+}
+
+std::vector<uint8_t> PixelsOf(const TLinearBitmap& image) {
+    std::vector<uint8_t> pixels;
+    for (int32_t y = 0; y < image.Height(); ++y)
+        pixels.insert(pixels.end(), image.RowPointer(y),
+                      image.RowPointer(y) + image.BytesPerLine());
+    return pixels;
+}
+
+bool SamePalette(const TLinearBitmap& a, const TLinearBitmap& b) {
+    return std::memcmp(a.Palette(), b.Palette(), PaletteBytes) == 0;
+}
+
+// Combined images straight from the cells against the plain way: a raster per plane, combined.
+using CombinedFromCells = testsupport::EveryKernel;
+STIPPLOR_FOR_EVERY_KERNEL(CombinedFromCells);
+
+TEST_P(CombinedFromCells, AreTheCombinationsOfTheRasters) {
+    // Raster widths 7 N: mid-byte for odd N; N = 17 and 64 give more than one band of rows.
+    for (int N : {2, 3, 16, 17, 64}) {
+        const auto plane = N == 64 ? TonePlane(9, 6) : TonePlane(7, N == 17 ? 20 : 5);
+        // One angle per quadrant and the unturned screen.
+        const double degrees[] = {22.5, 110.0, 200.0, N % 2 ? 0.0 : 300.25};
+        std::array<TScreenedCells, 4> cells;
+        std::array<std::unique_ptr<TFileMappedBitmap>, 4> rasters;
+        for (size_t p = 0; p < 4; ++p) {
+            cells[p] = CellsOf(*plane, N, uint8_t(p % 2), degrees[p]);
+            rasters[p] = std::make_unique<TFileMappedBitmap>();
+            MakeRasterFromCells(cells[p], *rasters[p]);
+        }
+        StartCMYKCombination(*rasters[0]);
+        const std::unique_ptr<TFileMappedBitmap> combined = StartCMYKCombination(cells[0]);
+        for (size_t p = 1; p < 4; ++p) {
+            AddToCMYKCombination(*rasters[0], *rasters[p], uint8_t(1 << p));
+            AddToCMYKCombination(*combined, cells[p], uint8_t(1 << p));
+        }
+        EXPECT_FALSE(combined->IsWindowed());
+        EXPECT_EQ(PixelsOf(*combined), PixelsOf(*rasters[0])) << "CMYK, N " << N;
+        EXPECT_TRUE(SamePalette(*combined, *rasters[0]));
+
+        TPlaneSet planes = CreatePlanes(3);
+        std::array<TScreenedCells, 3> lights;
+        for (int p = 0; p < 3; ++p) {
+            lights[size_t(p)] = CellsOf(*plane, N, uint8_t(p % 2), degrees[size_t(p) + 1]);
+            auto raster = std::make_unique<TFileMappedBitmap>();
+            MakeRasterFromCells(lights[size_t(p)], *raster);
+            planes.Replace(p, std::move(raster));
+        }
+        const auto plain = CombineRGBPlanes(planes);
+        const auto mixed = CombineRGBPlanes(lights);
+        EXPECT_EQ(PixelsOf(*mixed), PixelsOf(*plain)) << "RGB, N " << N;
+        EXPECT_TRUE(SamePalette(*mixed, *plain));
+        for (const TScreenedCells& freed : lights)
+            EXPECT_EQ(freed.RasterSize(), TBitmapSize{}) << "the cells are freed";
+    }
+}
+
+TEST(PlaneOutput, CombinationsFromCellsRefuseScreensOfAnotherSize) {
+    const auto plane = TonePlane(7, 5);
+    const TScreenedCells cells = CellsOf(*plane, 3, DotShapeDiamond, 22);
+    const std::unique_ptr<TFileMappedBitmap> combined = StartCMYKCombination(cells);
+    const TScreenedCells finer = CellsOf(*plane, 4, DotShapeDiamond, 22);
+    EXPECT_EQ(MessageOf([&] { AddToCMYKCombination(*combined, finer, 2); }), "Invalid bitmap size");
+    std::array<TScreenedCells, 3> lights{CellsOf(*plane, 3, 0, 0), CellsOf(*plane, 3, 0, 0),
+                                         CellsOf(*plane, 4, 0, 0)};
+    EXPECT_EQ(MessageOf([&] { (void)CombineRGBPlanes(lights); }), "Invalid bitmap size");
+}
+
+TEST(PlaneOutput, HostRastersAreMadeInMemoryAtOnce) {
+    const testsupport::TemporaryFolder temp;
+    const auto plane = TonePlane(9, 7);
+    for (double deg : {0.0, 67.0}) {
+        const TScreenedCells cells = CellsOf(*plane, 5, DotShapeCircle, deg);
+        TFileMappedBitmap plain, host;
+        MakeRasterFromCells(cells, plain);
+        // A target that was windowed before comes into memory; its old pixels do not matter.
+        host.WindowSize = 4096;
+        host.AllocateIn(45, 35, PixelFormat8, bsTempFile, false);
+        host.Fill(77);
+        MakeHostRaster(cells, host);
+        EXPECT_FALSE(host.IsWindowed());
+        EXPECT_EQ(PixelsOf(host), PixelsOf(plain)) << deg;
+        EXPECT_TRUE(SamePalette(host, plain));
     }
 }
 
