@@ -14,7 +14,8 @@ namespace stipplor {
 
 namespace {
 
-// Byte k of entry b is 0xFF where pixel k of the packed byte b is set (bit 7 - k).
+// Byte k of entry b (in memory: the processors this runs on are little-endian) is 0xFF where
+// pixel k of the packed byte b is set (bit 7 - k).
 constexpr std::array<uint64_t, 256> MakeByteMasks() {
     std::array<uint64_t, 256> masks{};
     for (int b = 0; b < 256; ++b)
@@ -27,8 +28,8 @@ constexpr std::array<uint64_t, 256> ByteMasks = MakeByteMasks();
 
 // From pixel From (a multiple of 8) on: eight pixels a step through the masks, then pixel by
 // pixel.
-int64_t SpreadBitRowScalar(const uint8_t* Bits, int64_t Width, uint8_t Value, TSpread Op,
-                           uint8_t* Out, int64_t From) {
+void SpreadBitRowScalar(const uint8_t* Bits, int64_t Width, uint8_t Value, TSpread Op, uint8_t* Out,
+                        int64_t From) {
     const uint64_t value = uint64_t{Value} * 0x0101010101010101ull;
     int64_t x = From;
     for (; x + 8 <= Width; x += 8) {
@@ -44,7 +45,6 @@ int64_t SpreadBitRowScalar(const uint8_t* Bits, int64_t Width, uint8_t Value, TS
         const uint8_t set = (Bits[x / 8] >> (7 - x % 8) & 1) ? Value : 0;
         Out[x] = Op == TSpread::Or ? static_cast<uint8_t>(Out[x] | set) : set;
     }
-    return x;
 }
 
 } // namespace
