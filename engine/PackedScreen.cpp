@@ -79,23 +79,6 @@ TSpan Intersection(TSpan a, TSpan b) {
 
 } // namespace
 
-void SpreadPackedRow(const uint8_t* Packed, int32_t Width, uint8_t* Bytes) {
-    // The eight bytes of each packed byte, leftmost pixel (the top bit) first.
-    static const std::array<uint64_t, 256> spread = [] {
-        std::array<uint64_t, 256> table{};
-        for (int b = 0; b < 256; ++b)
-            for (int j = 0; j < 8; ++j)
-                if (b & (0x80 >> j))
-                    table[size_t(b)] |= uint64_t(0xFF) << (8 * j);
-        return table;
-    }();
-    const int32_t whole = Width / 8;
-    for (int32_t i = 0; i < whole; ++i)
-        StoreBytes(Bytes + 8 * i, spread[Packed[i]], 8);
-    if (const int32_t rest = Width % 8; rest != 0)
-        StoreBytes(Bytes + 8 * whole, spread[Packed[whole]], rest);
-}
-
 TPackedScreen::TPackedScreen(const TCellScreen& Screen, double Angle, TBitmapSize Plate)
     : screen_(Screen), plate_(Plate), kernel_(ActiveKernel()) {
     backrotation::RequireValidScreen(Screen);

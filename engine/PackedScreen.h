@@ -48,7 +48,4 @@ private:
     std::array<TDotKind, 256> dotKinds_{};
 };
 
-// Bytes[x] := 255 where pixel x of the packed row is set, 0 elsewhere, for Width pixels.
-void SpreadPackedRow(const uint8_t* Packed, int32_t Width, uint8_t* Bytes);
-
 } // namespace stipplor
