@@ -131,17 +131,19 @@ TEST(HalftoneScreen, RightAnglesGiveTheUnturnedScreen) {
               Screened(flat, 8, DotShapeCircle, reference::Radians(90)));
 }
 
+// Unturned cells of some sizes are copied with a fixed length, others without one.
 TEST_P(ScreenOnEveryKernel, MatchesReferenceAtAnyAngle) {
     const reference::Image plane = CoordinatePlane(21, 15);
     struct {
         int N;
         uint8_t shape;
         double degrees;
-    } const cases[] = {{2, DotShapeCircle, 0},    {3, DotShapeDiamond, 0},
-                       {8, DotShapeCircle, 0},    {16, DotShapeDiamond, 0},
-                       {3, DotShapeCircle, 22},   {8, DotShapeDiamond, 45},
-                       {16, DotShapeCircle, 67},  {5, DotShapeDiamond, -22},
-                       {16, DotShapeDiamond, 15}, {7, DotShapeCircle, 200}};
+    } const cases[] = {
+        {2, DotShapeCircle, 0},    {3, DotShapeDiamond, 0},   {4, DotShapeCircle, 0},
+        {5, DotShapeDiamond, 0},   {8, DotShapeCircle, 0},    {16, DotShapeDiamond, 0},
+        {31, DotShapeDiamond, 0},  {32, DotShapeCircle, 0},   {64, DotShapeCircle, 0},
+        {3, DotShapeCircle, 22},   {8, DotShapeDiamond, 45},  {16, DotShapeCircle, 67},
+        {5, DotShapeDiamond, -22}, {16, DotShapeDiamond, 15}, {7, DotShapeCircle, 200}};
     for (int processors : {1, 2}) {
         SetProcessorCountForTesting(processors);
         for (const auto& c : cases) {
@@ -177,16 +179,6 @@ TEST_P(ScreenOnEveryKernel, EveryRowChoosesItsDotsWithItsOwnCarry) {
                         << w << " x " << h << ", N " << N << " at " << deg << " degrees";
                 }
         }
-    }
-}
-
-TEST(HalftoneScreen, UnturnedCellsOfEverySizeCopyTheirDotRows) {
-    // The sizes copied with a fixed length and some copied without, at odd plane widths.
-    const reference::Image plane = CoordinatePlane(13, 5);
-    for (int N : {2, 4, 5, 8, 16, 31, 32, 64}) {
-        const uint8_t shape = N % 2 ? DotShapeDiamond : DotShapeCircle;
-        EXPECT_EQ(Screened(plane, N, shape, 0.0), reference::Screen(plane, N, shape, 0.0))
-            << "N " << N;
     }
 }
 

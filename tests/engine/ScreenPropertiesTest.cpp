@@ -33,14 +33,6 @@ double MeanPlane(const reference::Image& im) {
     return sum / double(im.px.size());
 }
 
-reference::Image Crop(const TLinearBitmap& plane, int x0, int y0, int w, int h) {
-    reference::Image im(w, h);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            im.at(x, y) = plane.RowPointer(y0 + y)[x0 + x];
-    return im;
-}
-
 reference::Image Screen(const reference::Image& plane, int N, double angle) {
     TLinearBitmap source, dest;
     reference::ToBitmap(plane, source);
@@ -76,29 +68,6 @@ TEST(ScreenProperties, PhotographScreensAreBilevelAndKeepTheirTone) {
             EXPECT_NEAR(MeanTone(turned, 0, 0, turned.W, turned.H),
                         MeanTone(straight, 0, 0, straight.W, straight.H), 2.0)
                 << name << " at " << deg;
-        }
-    }
-}
-
-TEST(ScreenProperties, PhotographScreensMatchTheReferenceBitForBit) {
-    TLinearBitmap picture;
-    REQUIRE_SAMPLE("coffee.png", picture);
-    TLinearBitmap c, m, y, k;
-    SeparateCMYK(picture, c, m, y, k, 1.0f, 2.2f);
-    struct Case {
-        TLinearBitmap* plane;
-        int N;
-        double degrees;
-    } cases[] = {{&c, 8, 22}, {&m, 5, 45}, {&y, 16, 67}, {&k, 7, 0}};
-    for (const Case& cs : cases) {
-        const reference::Image crop = Crop(*cs.plane, 250, 150, 48, 40);
-        for (uint8_t shape : {DotShapeCircle, DotShapeDiamond}) {
-            TLinearBitmap source, dest;
-            reference::ToBitmap(crop, source);
-            MakeRasterPattern(source, dest, cs.N, shape, reference::Radians(cs.degrees));
-            EXPECT_EQ(reference::FromBitmap(dest),
-                      reference::Screen(crop, cs.N, shape, reference::Radians(cs.degrees)))
-                << "N " << cs.N << " at " << cs.degrees << " shape " << int(shape);
         }
     }
 }

@@ -99,9 +99,6 @@ TEST_F(ScreeningRun, ACompleteRunSavesTheSettingsDeliversThePlatesAndCloses) {
     EXPECT_EQ(ProgramSetup->ReadIntegerDef("ColorMode", -5), ColorModeCMYK);
     EXPECT_EQ(ProgramSetup->ReadIntegerDef("CellSize", 0), 3);
     EXPECT_EQ(ProgramSetup->ReadFloatDef("Angle2", 0), 33.3);
-    EXPECT_EQ(ProgramSetup->ReadFloatDef("Angle4", -1), 0.0);
-    EXPECT_EQ(ProgramSetup->ReadIntegerDef("DotShape", -5), DotShapeDiamond);
-    EXPECT_TRUE(ProgramSetup->ReadBoolDef("GenerateRaster", false));
     EXPECT_FALSE(ProgramSetup->ValueExists("Invert"));
     EXPECT_EQ(ProgramSetup->ReadStringDef("OutputPath", "?"), "");
 }

@@ -3,10 +3,7 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
-#include <tiffio.h>
 
-#include <cstdio>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -115,44 +112,6 @@ TEST(LZWTest, CodeWidthGrowsOneCodeEarlyAndResetsAtClear) {
     codes.insert(codes.end(), {{66, 9}, {TLZW::EndOfInformation, 9}});
     expected.push_back(66);
     EXPECT_EQ(Decode(codes), std::pair(expected, TLZWStop::EndOfInformation));
-}
-
-// Strips written by an independent encoder, long enough to clear the table several times.
-TEST(LZWTest, DecodesStripsOfAnIndependentEncoder) {
-    const std::string path = stipplor::testsupport::ProcessTempPath("lzw_independent.tif");
-    constexpr uint32_t Width = 1000, Height = 300, Rows = 100;
-    Bytes image(size_t(Width) * Height);
-    std::mt19937 rng(7);
-    for (size_t i = 0; i < image.size(); ++i) // random, then long runs
-        image[i] = uint8_t(i < image.size() / 2 ? rng() : i / 5000 + i % 3);
-    TIFF* out = TIFFOpen(path.c_str(), "w");
-    ASSERT_NE(out, nullptr);
-    TIFFSetField(out, TIFFTAG_IMAGEWIDTH, Width);
-    TIFFSetField(out, TIFFTAG_IMAGELENGTH, Height);
-    TIFFSetField(out, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(out, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    TIFFSetField(out, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-    TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, Rows);
-    for (uint32_t y = 0; y < Height; ++y)
-        ASSERT_EQ(TIFFWriteScanline(out, image.data() + size_t(y) * Width, y, 0), 1);
-    TIFFClose(out);
-
-    TIFF* in = TIFFOpen(path.c_str(), "r");
-    ASSERT_NE(in, nullptr);
-    TLZW lzw; // one decoder for every strip
-    Bytes decoded(image.size());
-    for (uint32_t strip = 0; strip < Height / Rows; ++strip) {
-        Bytes raw(size_t(TIFFRawStripSize(in, strip)));
-        ASSERT_EQ(TIFFReadRawStrip(in, strip, raw.data(), tmsize_t(raw.size())),
-                  tmsize_t(raw.size()));
-        const TLZWResult result =
-            lzw.Decode(raw, std::span(decoded).subspan(strip * Rows * Width, Rows * Width));
-        EXPECT_EQ(result.Stop, TLZWStop::EndOfInformation) << strip;
-        EXPECT_EQ(result.Written, Rows * Width) << strip;
-    }
-    EXPECT_TRUE(decoded == image);
-    TIFFClose(in);
-    std::remove(path.c_str());
 }
 
 } // namespace

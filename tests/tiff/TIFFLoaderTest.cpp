@@ -279,8 +279,6 @@ TEST(TIFFWriter, RegisteredForTifExtensions) {
     TTIFFLoader& writer = TIFFLoaderInstance();
     for (const char* ext : {"tif", "TIF", "tiff", "Tiff"})
         EXPECT_EQ(&BitmapLoaders().FindSaver(ext), &writer) << ext;
-    EXPECT_THROW(BitmapLoaders().FindSaver("tifx"), EUnsupportedFileFormat);
-    EXPECT_FALSE(writer.CanLoad("TIF"));
 
     TemporaryFolder folder;
     auto bitmap = Random(33, 17, PixelFormat8, 8);
