@@ -42,12 +42,6 @@ void SetEntry(uint8_t* Palette, int Index, uint32_t Colour) {
     Palette[3 * Index + 2] = static_cast<uint8_t>(Colour);
 }
 
-// Row by row over whole rows of the pixel block; rows go to the pool unless a bitmap is
-// windowed.
-template <class F> void ForEachRowOf(TLinearBitmap& A, const TLinearBitmap& B, F&& Body) {
-    ForEachRow(A.Height(), RowsMayRunInParallel(A, B), [&](int32_t y) { Body(y); });
-}
-
 // The overprints of C (1), M (2), Y (4) and K (8): paper white, each ink takes its light, K
 // is black; white beyond 15.
 TPalette CMYKCombinationPalette() {
@@ -86,13 +80,6 @@ std::unique_ptr<TFileMappedBitmap> NewImageInMemory(TBitmapSize Size) {
 // Bit where the plate of Cells has a dot: stored (0 elsewhere) or ORed in.
 void SpreadCells(const TScreenedCells& Cells, TLinearBitmap& Combined, uint8_t Bit, TSpread Op) {
     SpreadPlate(TPackedScreen(Cells.Cells(), Cells.Angle(), Cells.RasterSize()), Combined, Bit, Op);
-}
-
-void RequireSameSize(const TLinearBitmap& A, const TLinearBitmap& B) {
-    if (A.Width() != B.Width() || A.Height() != B.Height() ||
-        A.BytesPerLine() != B.BytesPerLine() || A.PixelFormat() != PixelFormat8 ||
-        B.PixelFormat() != PixelFormat8)
-        throw ELinearBitmap("Invalid bitmap size");
 }
 
 } // namespace
@@ -139,55 +126,6 @@ std::string PlaneFileName(std::string_view OutputPath, TPlane Plane) {
     std::string name(OutputPath);
     name += PlaneInfo(Plane).FileSuffix;
     return name;
-}
-
-void StartCMYKCombination(TLinearBitmap& C) {
-    MakeContiguous(C);
-    C.SetPalette(CMYKCombinationPalette().data());
-    const size_t bytes = static_cast<size_t>(C.BytesPerLine());
-    ForEachRowOf(C, C, [&](int32_t y) {
-        uint8_t* row = C.DirectRowPointer(y);
-        for (size_t x = 0; x < bytes; ++x)
-            row[x] &= 1;
-    });
-}
-
-void AddToCMYKCombination(TLinearBitmap& Combined, TLinearBitmap& Raster, uint8_t Bit) {
-    RequireSameSize(Combined, Raster);
-    MakeContiguous(Combined);
-    MakeContiguous(Raster);
-    const size_t bytes = static_cast<size_t>(Combined.BytesPerLine());
-    ForEachRowOf(Combined, Raster, [&](int32_t y) {
-        uint8_t* out = Combined.DirectRowPointer(y);
-        const uint8_t* in = std::as_const(Raster).DirectRowPointer(y);
-        for (size_t x = 0; x < bytes; ++x)
-            out[x] = static_cast<uint8_t>(out[x] | (in[x] & Bit));
-    });
-}
-
-std::unique_ptr<TFileMappedBitmap> CombineRGBPlanes(TPlaneSet& Planes) {
-    TLinearBitmap& r = Planes[0];
-    TLinearBitmap& g = Planes[1];
-    TLinearBitmap& b = Planes[2];
-    RequireSameSize(r, g);
-    RequireSameSize(r, b);
-    for (int i = 0; i < 3; ++i)
-        MakeContiguous(Planes[i]);
-    auto combined = std::make_unique<TFileMappedBitmap>();
-    combined->AllocateIn(r.Width(), r.Height(), PixelFormat8, bsMemory, true);
-    const size_t bytes = static_cast<size_t>(r.BytesPerLine());
-    ForEachRow(r.Height(), true, [&](int32_t y) {
-        const uint8_t* rr = std::as_const(r).DirectRowPointer(y);
-        const uint8_t* gr = std::as_const(g).DirectRowPointer(y);
-        const uint8_t* br = std::as_const(b).DirectRowPointer(y);
-        uint8_t* out = combined->DirectRowPointer(y);
-        for (size_t x = 0; x < bytes; ++x)
-            out[x] = static_cast<uint8_t>((rr[x] != 0 ? 1 : 0) | (gr[x] != 0 ? 2 : 0) |
-                                          (br[x] != 0 ? 4 : 0));
-    });
-    FreePlanes(Planes);
-    combined->SetPalette(RGBCombinationPalette().data());
-    return combined;
 }
 
 std::unique_ptr<TFileMappedBitmap> StartCMYKCombination(const TScreenedCells& C) {
@@ -239,19 +177,6 @@ void WritePlateFile(const TScreenedCells& Cells, const std::string& FileName,
 TPlaneOutput::TPlaneOutput(TPlaneOutputOptions Options, TSendImage SendImage)
     : options_(std::move(Options)), sendImage_(std::move(SendImage)) {}
 
-void TPlaneOutput::EmitPlane(TLinearBitmap& Raster, TPlane Plane) {
-    if (options_.FileOutput)
-        EmitPlaneFile(Raster, Plane);
-    else
-        SendPlaneToHost(Raster, Plane);
-}
-
-void TPlaneOutput::EmitPlaneFile(const TLinearBitmap& Raster, TPlane Plane) {
-    // The writer's options are process-wide: set right before each save.
-    TIFFLoaderInstance().Options = PlaneFileOptions(Plane, options_.Invert);
-    Raster.SaveToFile(PlaneFileName(options_.OutputPath, Plane));
-}
-
 void TPlaneOutput::EmitPlaneFile(const TScreenedCells& Cells, TPlane Plane) {
     TTIFFLoader& writer = TIFFLoaderInstance();
     writer.Options = PlaneFileOptions(Plane, options_.Invert);
@@ -263,11 +188,6 @@ void TPlaneOutput::SendPlaneToHost(TLinearBitmap& Bitmap, TPlane Plane) {
         return;
     MakeContiguous(Bitmap);
     sendImage_(Bitmap, options_.TitleBase + std::string(PlaneInfo(Plane).TitleSuffix));
-}
-
-void TPlaneOutput::CombineRGB(TPlaneSet& Planes) {
-    const std::unique_ptr<TFileMappedBitmap> combined = CombineRGBPlanes(Planes);
-    SendPlaneToHost(*combined, TPlane::RGB);
 }
 
 void TPlaneOutput::CombineRGB(std::array<TScreenedCells, 3>& Cells) {

@@ -51,21 +51,17 @@ TTIFFOptions PlaneFileOptions(TPlane Plane, bool Invert) noexcept;
 // The output path as entered, followed directly by the plane's file suffix.
 std::string PlaneFileName(std::string_view OutputPath, TPlane Plane);
 
-// The C raster becomes the combined CMYK image: its pixels 1 where C has a dot, its palette
-// the 16 overprints of C (1), M (2), Y (4) and K (8), black wherever K is, white beyond 15.
-void StartCMYKCombination(TLinearBitmap& C);
-// ORs Bit into the combined pixels wherever Raster has a dot. Both have the same size.
-void AddToCMYKCombination(TLinearBitmap& Combined, TLinearBitmap& Raster, uint8_t Bit);
-// The combined RGB image of three rasters of one size: 1 for R, 2 for G, 4 for B light, with
-// the 8 additive mixtures as palette (black beyond 7). The rasters are freed.
-[[nodiscard]] std::unique_ptr<TFileMappedBitmap> CombineRGBPlanes(TPlaneSet& Planes);
-
-// The same combinations from the cells of each screen, without making a raster per plane: each
+// The combined images are made from the cells of each screen, without a raster per plane: each
 // plate's packed rows are spread into the combined image as its bit. The combined image is made
 // in memory; "Out of memory" when it cannot be one block, as moving a raster into memory fails.
+//
+// The combined CMYK image starts as C: its pixels 1 where C has a dot, its palette the 16
+// overprints of C (1), M (2), Y (4) and K (8), black wherever K is, white beyond 15.
 [[nodiscard]] std::unique_ptr<TFileMappedBitmap> StartCMYKCombination(const TScreenedCells& C);
+// ORs Bit into the combined pixels wherever the screen of Cells has a dot; same size.
 void AddToCMYKCombination(TLinearBitmap& Combined, const TScreenedCells& Cells, uint8_t Bit);
-// The cells are freed.
+// The combined RGB image of three screens of one size: 1 for R, 2 for G, 4 for B light, with
+// the 8 additive mixtures as palette (black beyond 7). The cells are freed.
 [[nodiscard]] std::unique_ptr<TFileMappedBitmap>
 CombineRGBPlanes(std::array<TScreenedCells, 3>& Cells);
 
@@ -97,19 +93,15 @@ public:
 
     bool FileOutput() const noexcept { return options_.FileOutput; }
 
-    // A file when file output is on, otherwise a host image.
-    void EmitPlane(TLinearBitmap& Raster, TPlane Plane);
     bool SendsToHost() const noexcept { return static_cast<bool>(sendImage_); }
 
-    // Writes the raster as a 1-bit TIFF file; an existing file is overwritten.
-    void EmitPlaneFile(const TLinearBitmap& Raster, TPlane Plane);
-    // The same file for the raster of Cells, made straight from the cells.
+    // Writes the screen of Cells as a 1-bit TIFF file, made straight from the cells; an
+    // existing file is overwritten.
     void EmitPlaneFile(const TScreenedCells& Cells, TPlane Plane);
     // A new host image titled with the base name and the plane's suffix. Without a host to
     // receive images nothing is sent.
     void SendPlaneToHost(TLinearBitmap& Bitmap, TPlane Plane);
     // CombineRGBPlanes, then the combined image to the host.
-    void CombineRGB(TPlaneSet& Planes);
     void CombineRGB(std::array<TScreenedCells, 3>& Cells);
 
 private:

@@ -112,7 +112,7 @@ void TRun::CMYK(TLinearBitmap& Source) {
         } else {
             MakeHostRaster(cells, *target);
             Report(screened[at]);
-            Output.EmitPlane(*target, kinds[at]);
+            Output.SendPlaneToHost(*target, kinds[at]);
         }
         if (i < K)
             Report(emitted[at]);
