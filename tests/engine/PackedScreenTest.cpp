@@ -80,8 +80,8 @@ using PackedPlate = testsupport::EveryKernel;
 STIPPLOR_FOR_EVERY_KERNEL(PackedPlate);
 
 TEST_P(PackedPlate, RowsAreThePlainPlateBitForBit) {
-    for (int N : {2, 3, 8, 11, 13, 16, 17, 32, 45, 64}) {
-        const int columns = N >= 45 ? 4 : 23, rows = N >= 45 ? 3 : 11;
+    for (int N : {2, 3, 8, 11, 13, 16, 17, 32, 45, 64, 100, 256}) {
+        const int columns = N >= 100 ? 2 : N >= 45 ? 4 : 23, rows = N >= 100 ? 2 : N >= 45 ? 3 : 11;
         const TRandomScreen random(N, columns, rows, 7u * N + 1);
         const int cw = columns * N, ch = rows * N;
         // The content's own size (unturned at 0), larger (ends mid-byte and mid-word) and
