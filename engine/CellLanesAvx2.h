@@ -4,10 +4,9 @@
 // target attribute, so the rest of a file that includes this header stays plain.
 #include <cstdint>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define STIPPLOR_X86_KERNELS 1
-#define STIPPLOR_AVX2 __attribute__((target("avx2")))
+#include "engine/VectorTargets.h"
+
+#ifdef STIPPLOR_VECTOR_KERNELS
 
 namespace stipplor::lanes {
 

@@ -6,7 +6,7 @@
 
 namespace stipplor::packedrows {
 
-#ifdef STIPPLOR_X86_KERNELS
+#ifdef STIPPLOR_VECTOR_KERNELS
 
 namespace {
 

@@ -2,23 +2,14 @@
 // bytes from one lane mask. The lanes beyond the inside columns are masked off the gathers, so
 // they never read outside the screen.
 #include "engine/PackedRowKernels.h"
+#include "engine/VectorTargets.h"
 
 #include <algorithm>
 #include <cstdlib>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-// GCC 12 takes the deliberately undefined vectors inside the AVX-512 intrinsics for
-// uninitialised variables (fixed in GCC 13).
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#define STIPPLOR_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512dq,avx512vl")))
-#endif
-
 namespace stipplor::packedrows {
 
-#ifdef STIPPLOR_AVX512
+#ifdef STIPPLOR_VECTOR_KERNELS
 
 namespace {
 

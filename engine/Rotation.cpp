@@ -192,7 +192,7 @@ void BackRowScalar(const TBackGeometry& g, const Bits& bits, uint8_t* dest, int6
     }
 }
 
-#ifdef STIPPLOR_X86_KERNELS
+#ifdef STIPPLOR_VECTOR_KERNELS
 // Eight pixels at a time with the very same IEEE operations as the scalar loop (multiply,
 // subtract or add, round half to even); the bits are then fetched with gathers of 32-bit
 // words. All lane arithmetic fits 32 bits (see FitsLaneArithmetic).
@@ -436,7 +436,7 @@ void RotatePackedBits(const TLinearBitmap& Source, TLinearBitmap& Dest, TBitmapS
         const TPackedBits bits{reinterpret_cast<uintptr_t>(Source.DirectRowPointer(0)),
                                Source.BytesPerLine()};
         int64_t from = x0;
-#ifdef STIPPLOR_X86_KERNELS
+#ifdef STIPPLOR_VECTOR_KERNELS
         if (useAvx2 && !empty) {
             int64_t low, high;
             SourceRowRange(g, y, x0, x1, low, high);

@@ -10,8 +10,10 @@
 #define STIPPLOR_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vl")))
 
 // GCC 12's AVX-512 intrinsics merge into a deliberately undefined register under an all-ones
-// mask, which its flow analysis reports as a use of an uninitialised value (fixed in GCC 13).
+// mask, which its flow analysis reports as a use of an uninitialised value, "maybe" or certain
+// depending on the optimisation (fixed in GCC 13).
 #if defined(__GNUC__) && !defined(__clang__) && __GNUC__ < 13
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 #endif
