@@ -1,32 +1,38 @@
 #pragma once
-// Test support: a fresh folder that serves as TMPDIR while the object lives, and the files a
-// process holds open in it (an unlinked file shows as "<path> (deleted)").
+// Test support: a fresh folder that serves as the system's temporary folder (TMPDIR, or TMP on
+// Windows) while the object lives, and the files a process holds open in it (an unlinked file
+// shows as "<path> (deleted)"; Linux only).
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <random>
 #include <string>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 namespace stipplor::testsupport {
 
 class TemporaryFolder {
 public:
     TemporaryFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "stipplor-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr)
-            path_ = pattern;
-        if (const char* old = std::getenv("TMPDIR"))
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const auto candidate =
+                std::filesystem::temp_directory_path() / ("stipplor-" + std::to_string(random()));
+            std::error_code error;
+            if (std::filesystem::create_directory(candidate, error))
+                path_ = candidate.string();
+        }
+        if (const char* old = std::getenv(Variable))
             previous_ = old;
-        ::setenv("TMPDIR", path_.c_str(), 1);
+        SetVariable(path_.c_str());
     }
     TemporaryFolder(const TemporaryFolder&) = delete;
     TemporaryFolder& operator=(const TemporaryFolder&) = delete;
     ~TemporaryFolder() {
-        if (previous_)
-            ::setenv("TMPDIR", previous_->c_str(), 1);
-        else
-            ::unsetenv("TMPDIR");
+        SetVariable(previous_ ? previous_->c_str() : nullptr);
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
     }
@@ -48,6 +54,21 @@ public:
     }
 
 private:
+#ifdef _WIN32
+    static constexpr const char* Variable = "TMP";
+    static void SetVariable(const char* value) {
+        ::_putenv_s(Variable, value ? value : "");
+    }
+#else
+    static constexpr const char* Variable = "TMPDIR";
+    static void SetVariable(const char* value) {
+        if (value)
+            ::setenv(Variable, value, 1);
+        else
+            ::unsetenv(Variable);
+    }
+#endif
+
     std::string path_;
     std::optional<std::string> previous_;
 };
