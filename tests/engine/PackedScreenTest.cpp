@@ -98,6 +98,26 @@ TEST_P(PackedPlate, RowsAreThePlainPlateBitForBit) {
     }
 }
 
+// The shortcuts (block lookup, tile skip, inside spans) rest on bounds that hold for every angle;
+// a sweep of random angles, cell sizes and plate sizes looks for one where they do not.
+TEST_P(PackedPlate, RandomAnglesAndSizesGiveThePlainPlate) {
+    uint32_t seed = 2024;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    for (int i = 0; i < 300; ++i) {
+        const int N = 2 + int(next() % 70);
+        const TRandomScreen random(N, 1 + int(next() % 9), 1 + int(next() % 7), next());
+        // Every other angle lies within a hundredth of a degree of a right angle.
+        const double degrees = i % 2 ? (next() % 3600000) / 10000.0
+                                     : 90.0 * (next() % 4) + ((next() % 20001) - 10000.0) * 1e-6;
+        const double a = ScreenAngle(reference::Radians(degrees));
+        const int cw = random.screen.Columns * N, ch = random.screen.Rows * N;
+        const TBitmapSize plate{cw + int(next() % 40), ch + int(next() % 40)};
+        EXPECT_EQ(PackedRows(random.screen, a, plate, 1 + int(next() % 64)),
+                  PlainRows(random.screen, a, plate))
+            << "N " << N << " at " << degrees << " on " << plate.Width << " x " << plate.Height;
+    }
+}
+
 TEST_P(PackedPlate, TilesOfBlankOrSolidCellsAreFilledWhole) {
     // Blank cells on the left, solid ones on the right, random ones between: tiles of the
     // plate fall wholly in one kind, or straddle two, or reach past the screen.
