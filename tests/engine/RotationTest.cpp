@@ -211,6 +211,27 @@ TEST_P(TurnTones, RotateBitmapMatchesReferenceOnEveryKernel) {
     SetProcessorCountForTesting(0);
 }
 
+// The vector kernels skip what lies outside the source and read pairs of rows; a sweep of random
+// angles and sizes looks for an edge where that differs from the plain rows.
+TEST_P(TurnTones, RandomAnglesAndSizesMatchTheReference) {
+    uint32_t seed = 77;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    for (int i = 0; i < 2000; ++i) {
+        const int channels = next() % 2 ? 1 : 3;
+        const int sw = 2 + int(next() % 60), sh = 2 + int(next() % 40);
+        const reference::Image src = NoiseImage(sw, sh, channels, next());
+        const double deg = i % 2 ? (next() % 3600000) / 10000.0
+                                 : 90.0 * (next() % 4) + ((next() % 20001) - 10000.0) * 1e-6;
+        const double t = reference::Radians(deg);
+        int w, h;
+        reference::TurnedSize(sw, sh, t, w, h);
+        const int dw = std::max(1, w + int(next() % 9)), dh = std::max(1, h + int(next() % 9));
+        EXPECT_EQ(RotatedWithEngine(src, dw, dh, t), reference::Rotate(src, dw, dh, t))
+            << sw << " x " << sh << " at " << deg << " degrees, " << channels << " channels, " << dw
+            << " x " << dh;
+    }
+}
+
 TEST_P(TurnTones, VectorRowsReadTheSourceItselfWithoutPairRows) {
     // A source too large for pair rows is read in place, two words a sample; the row kernels
     // are called directly here, on a source whose last row ends its block.
