@@ -7,22 +7,25 @@
 // is handed over (contiguous 8-bit pixels) and copies nothing, so the figures are the plug-in's.
 //
 //   bench_pipeline [runs] [--cell N] [--angles C,M,Y,K] [--picture NAME] [--folder DIR]
-//                  [--host | --combine]
+//                  [--host | --combine] [--kernel Scalar|AVX2|AVX512]
 //       runs: default 3, the best run is shown; N: the cell size (default 16); the angles of
 //       the four plates in degrees (default 22,45,67,0); NAME: a sample photograph or a PNG
 //       file (default coffee-1024x768.png), or "noise": 1024 x 768 pixels of random colours,
 //       where no part of a plate is blank or solid; DIR: where the temporary folder for the plates
-//       goes (default the system's temporary folder)
+//       goes (default the system's temporary folder); --kernel: the row kernels forced, as on a
+//       processor without the faster ones (default the fastest this one has)
 //   bench_pipeline --raw FILE    writes the photograph as raw 8-bit RGB, for other screeners
 #include "screening/StipplorFormUnit.h"
 
 #include "bench/BenchSupport.h"
+#include "engine/Kernels.h"
 #include "support/SamplePictures.h"
 #include "toolkit/Agents.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,7 +56,15 @@ struct TOptions {
     std::string Raw;      // --raw: the file to write the picture to
     bool Host = false;    // the plates to the host, no files
     bool Combine = false; // the combined image to the host, no files
+    std::optional<TKernel> Kernel;
 };
+
+std::optional<TKernel> KernelNamed(const std::string& name) {
+    for (TKernel kernel : AllKernels)
+        if (name == KernelName(kernel))
+            return kernel;
+    return std::nullopt;
+}
 
 std::vector<std::string> SplitAtCommas(const std::string& text) {
     std::vector<std::string> parts(1);
@@ -84,7 +95,11 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
             options.Host = true;
         else if (arg == "--combine")
             options.Combine = true;
-        else if (!arg.empty() && arg[0] != '-')
+        else if (arg == "--kernel" && hasValue) {
+            options.Kernel = KernelNamed(argv[++i]);
+            if (!options.Kernel)
+                return false;
+        } else if (!arg.empty() && arg[0] != '-')
             options.Runs = std::max(1, std::atoi(arg.c_str()));
         else
             return false;
@@ -195,7 +210,8 @@ int main(int argc, char** argv) {
     TOptions options;
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr, "usage: bench_pipeline [runs] [--cell N] [--angles C,M,Y,K] "
-                             "[--picture NAME] [--folder DIR] [--host | --combine] | --raw FILE\n");
+                             "[--picture NAME] [--folder DIR] [--host | --combine] "
+                             "[--kernel Scalar|AVX2|AVX512] | --raw FILE\n");
         return 2;
     }
     TLinearBitmap photo;
@@ -213,6 +229,15 @@ int main(int argc, char** argv) {
     ::setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
     const std::string outputPath = folder + "/plates";
 
+    std::optional<TForcedKernel> forced;
+    if (options.Kernel) {
+        if (!KernelAvailable(*options.Kernel)) {
+            std::fprintf(stderr, "this processor cannot run the %s kernels\n",
+                         KernelName(*options.Kernel));
+            return 1;
+        }
+        forced.emplace(*options.Kernel);
+    }
     const int N = options.CellSize;
     TRunFigures best;
     for (int i = 0; i < options.Runs; ++i) {
@@ -229,10 +254,10 @@ int main(int argc, char** argv) {
     const char* output = options.Host      ? "four plates to the host"
                          : options.Combine ? "the combined image to the host"
                                            : "four files";
-    std::printf("\n%s %dx%d, CMYK, N = %d, angles %s/%s/%s/%s, diamond dots, %s\n",
+    std::printf("\n%s %dx%d, CMYK, N = %d, angles %s/%s/%s/%s, diamond dots, %s, %s kernels\n",
                 options.Picture.c_str(), photo.Width(), photo.Height(), N,
                 options.Angles[0].c_str(), options.Angles[1].c_str(), options.Angles[2].c_str(),
-                options.Angles[3].c_str(), output);
+                options.Angles[3].c_str(), output, KernelName(ActiveKernel()));
     std::printf("total           %8.3f s\n", best.Seconds);
     std::printf("  separation    %8.3f s\n", Between(best, 0, 10));
     const char* names[] = {"C", "M", "Y", "K"};
