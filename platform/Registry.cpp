@@ -1,6 +1,16 @@
 #include "platform/Registry.h"
 
+#include <algorithm>
+
 namespace stipplor {
+
+bool TRegistryNameLess::operator()(std::string_view a, std::string_view b) const noexcept {
+    const auto lower = [](char c) {
+        return static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    };
+    return std::ranges::lexicographical_compare(
+        a, b, [&](char x, char y) { return lower(x) < lower(y); });
+}
 
 bool TRegistryKey::IsOpen() const noexcept {
     return state_ != nullptr;

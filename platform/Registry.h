@@ -35,6 +35,13 @@ struct TRegistryData {
     friend bool operator==(const TRegistryData&, const TRegistryData&) = default;
 };
 
+// Value names compare as the registry compares them: ASCII letters without regard to case
+// (other letters as they are, which is what the stores use).
+struct TRegistryNameLess {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept;
+};
+
 using TRegistryStatus = int;
 
 enum class TRegistryAccess {

@@ -306,13 +306,6 @@ void AppendData(std::string& out, size_t lineStart, const TRegistryData& data) {
 
 } // namespace
 
-bool TRegistryNameLess::operator()(std::string_view a, std::string_view b) const noexcept {
-    return std::ranges::lexicographical_compare(a, b, [](char x, char y) {
-        return static_cast<unsigned char>(LowerAscii(x)) <
-               static_cast<unsigned char>(LowerAscii(y));
-    });
-}
-
 bool RegistryValueFits(std::string_view Name, size_t Size) noexcept {
     return Name.size() <= MaxRegistryNameLength && Size <= MaxRegistryValueSize &&
            std::none_of(Name.begin(), Name.end(), IsControl);

@@ -27,12 +27,6 @@ inline constexpr size_t MaxRegistryFileSize = size_t{1} << 20;
 inline constexpr size_t MaxRegistryValueSize = size_t{64} << 10;
 inline constexpr size_t MaxRegistryNameLength = 16383;
 
-// Value names compare as the registry compares them: ASCII letters without regard to case.
-struct TRegistryNameLess {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const noexcept;
-};
-
 using TRegistryValues = std::map<std::string, TRegistryData, TRegistryNameLess>;
 
 // Whether the file can hold a value of that name and size (names of printable characters).

@@ -15,20 +15,8 @@ namespace stipplor {
 
 namespace {
 
-// Value names compare as the registry compares them: letters without regard to case (ASCII
-// ones here, which is what the stores use).
-struct TNameLess {
-    using is_transparent = void;
-    static char Lower(char c) noexcept { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
-    bool operator()(std::string_view a, std::string_view b) const noexcept {
-        return std::ranges::lexicographical_compare(a, b, [](char x, char y) {
-            return static_cast<unsigned char>(Lower(x)) < static_cast<unsigned char>(Lower(y));
-        });
-    }
-};
-
 // Changes kept back by an update: a value to set, or nullopt to delete it.
-using TChanges = std::map<std::string, std::optional<TRegistryData>, TNameLess>;
+using TChanges = std::map<std::string, std::optional<TRegistryData>, TRegistryNameLess>;
 
 // A name the system can be handed: no zero byte inside.
 std::optional<std::string> SystemName(std::string_view name) {
